@@ -1,0 +1,268 @@
+#include "app/host_app.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+
+#include "host/common.h"
+#include "runtime/common/runtime_settings.h"
+#include "runtime/core/host_services.h"
+
+namespace tavi::app {
+namespace {
+
+constexpr std::int64_t kWaitBoundMilliseconds = 60000;
+
+std::vector<std::string> ListDirectory(const std::string& path, bool directories) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr)
+        return names;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        bool isDir = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK)
+            isDir = IsFileExist(path + "/" + name + "/.");
+        if (isDir == directories)
+            names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool ParseInt(const std::string& text, long long& value) {
+    if (text.empty())
+        return false;
+    std::size_t used = 0;
+    try {
+        value = std::stoll(text, &used);
+    } catch (...) {
+        return false;
+    }
+    return used == text.size();
+}
+
+bool ParseSeconds(const std::string& text, double& value) {
+    if (text.empty())
+        return false;
+    std::size_t used = 0;
+    try {
+        value = std::stod(text, &used);
+    } catch (...) {
+        return false;
+    }
+    return used == text.size() && value >= 0;
+}
+
+} // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\'))
+                word.push_back(line[++i]);
+            else if (c == '"')
+                quoted = false;
+            else
+                word.push_back(c);
+        } else if (c == '"') {
+            quoted = true;
+            inWord = true;
+        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            if (inWord)
+                words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word.push_back(c);
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
+HostApp::HostApp(HostOptions options, std::ostream& out) : options_(std::move(options)), out_(out) {
+    runtime::SetAppPath(options_.appDir);
+    SetSystemCodePage(options_.codePage);
+    runtime::SetLanguage(options_.language);
+    auto& loop = runtime::UiLoop::Instance();
+    loop.BindToCurrentThread();
+    core_ = std::make_unique<runtime::TaviCore>(runtime::CoreConfig{options_.account, options_.password, 4}, loop);
+    runtime::TaviCore::Install(core_.get());
+    RegisterCommands();
+}
+
+HostApp::~HostApp() {
+    UnloadPlugins();
+    runtime::TaviCore::Install(nullptr);
+    core_.reset();
+}
+
+void HostApp::Say(const std::string& utf8Line) { out_ << utf8Line << '\n' << std::flush; }
+
+void HostApp::Error(const std::string& message) { Say("error: " + message); }
+
+std::vector<HostApp::LoadedPlugin> HostApp::FindPlugins() {
+    std::vector<LoadedPlugin> found;
+    std::string pluginRoot = GetAppPath() + "plugin";
+    for (const std::string& folder : ListDirectory(pluginRoot, true)) {
+        std::string dir = pluginRoot + "/" + folder;
+        for (const std::string& file : ListDirectory(dir, false)) {
+            if (file.size() > 3 && file.compare(file.size() - 3, 3, ".so") == 0)
+                found.push_back(LoadedPlugin{dir + "/" + file, nullptr, nullptr});
+        }
+    }
+    return found;
+}
+
+bool HostApp::LoadPlugins() {
+    if (IsLoaded())
+        return true;
+    for (LoadedPlugin candidate : FindPlugins()) {
+        candidate.handle = dlopen(candidate.path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (candidate.handle == nullptr) {
+            Error(std::string("cannot load plug-in: ") + dlerror());
+            continue;
+        }
+        auto factory = reinterpret_cast<GetTaviPluginInstanceFn>(dlsym(candidate.handle, "GetTaviPluginInstance"));
+        candidate.plugin = factory ? factory() : nullptr;
+        if (candidate.plugin == nullptr) {
+            Error("not a plug-in: " + candidate.path);
+            dlclose(candidate.handle);
+            continue;
+        }
+        // As the messenger does: the plug-in's strings and skin files first, then its load.
+        runtime::LoadStringTable(candidate.plugin->stringTableFilePath);
+        candidate.plugin->ResetSkinFile();
+        if (!candidate.plugin->OnLoad(nullptr, &layout_))
+            Error("plug-in did not load: " + CString_to_utf8(candidate.plugin->name));
+        plugins_.push_back(candidate);
+        Say("loaded " + CString_to_utf8(candidate.plugin->name) + " (" + std::to_string(candidate.plugin->pluginId) +
+            ")");
+    }
+    return IsLoaded();
+}
+
+void HostApp::UnloadPlugins() {
+    if (plugins_.empty())
+        return;
+    // Let running tasks and their callbacks finish while the plug-ins' code is still there.
+    core_->WaitIdle(kWaitBoundMilliseconds);
+    for (auto it = plugins_.rbegin(); it != plugins_.rend(); ++it) {
+        it->plugin->OnUnLoad();
+        Say("unloaded " + CString_to_utf8(it->plugin->name));
+    }
+    core_->WaitIdle(kWaitBoundMilliseconds);
+    for (auto it = plugins_.rbegin(); it != plugins_.rend(); ++it)
+        dlclose(it->handle);
+    plugins_.clear();
+}
+
+void HostApp::Pump() { core_->GetLoop().RunUntilIdle(); }
+
+void HostApp::Add(const std::string& name, std::string usage, std::string help, Handler handler) {
+    commands_[name] = Command{std::move(usage), std::move(help), std::move(handler)};
+}
+
+void HostApp::RegisterCommands() {
+    Add("help", "help", "list the commands", [this](const std::vector<std::string>&) {
+        for (const auto& [name, command] : commands_)
+            Say("  " + command.usage + std::string(command.usage.size() < 24 ? 24 - command.usage.size() : 1, ' ') +
+                command.help);
+    });
+    Add("quit", "quit", "unload the plug-ins and end", [this](const std::vector<std::string>&) { quit_ = true; });
+    Add("load", "load", "load the plug-ins again", [this](const std::vector<std::string>&) {
+        if (IsLoaded())
+            Error("plug-ins are loaded already");
+        else if (!LoadPlugins())
+            Error("no plug-in found under " + GetAppPath() + "plugin");
+    });
+    Add("unload", "unload", "unload the plug-ins", [this](const std::vector<std::string>&) {
+        if (!IsLoaded())
+            Error("no plug-in is loaded");
+        UnloadPlugins();
+    });
+    Add("menu", "menu [ID]", "list the plug-ins' menu items, or choose one", [this](const std::vector<std::string>& args) {
+        long long wanted = -1;
+        if (args.size() > 1 && (!ParseInt(args[1], wanted) || wanted < 0)) {
+            Error("menu: not a menu id: " + args[1]);
+            return;
+        }
+        bool chosen = false;
+        for (LoadedPlugin& loaded : plugins_) {
+            IMenu* menu = loaded.plugin->GetPluginMenu();
+            if (menu == nullptr)
+                continue;
+            if (wanted < 0) {
+                Say(std::to_string(menu->GetID()) + " " + CString_to_utf8(menu->GetText()));
+            } else if (menu->GetID() == static_cast<unsigned long long>(wanted)) {
+                menu->Choose();
+                chosen = true;
+            }
+            menu->Release();
+        }
+        if (wanted >= 0 && !chosen)
+            Error("menu: no item " + args[1]);
+        Pump();
+    });
+    Add("settings", "settings", "open the plug-in's settings", [this](const std::vector<std::string>&) {
+        if (plugins_.empty()) {
+            Error("no plug-in is loaded");
+            return;
+        }
+        for (LoadedPlugin& loaded : plugins_)
+            if (!loaded.plugin->OpenSettings())
+                Error("settings: the plug-in has no settings open now");
+        Pump();
+    });
+    Add("wait", "wait", "run until no task or call is pending (60 s at most)", [this](const std::vector<std::string>&) {
+        if (!core_->WaitIdle(kWaitBoundMilliseconds))
+            Error("wait: still busy after 60 s");
+    });
+    Add("advance", "advance SECONDS", "move the clock forward, running the timers that fall due",
+        [this](const std::vector<std::string>& args) {
+            double seconds = 0;
+            if (args.size() != 2 || !ParseSeconds(args[1], seconds)) {
+                Error("advance: give a number of seconds");
+                return;
+            }
+            core_->GetLoop().Advance(static_cast<std::int64_t>(seconds * 1000));
+        });
+    Add("notices", "notices", "list the notices raised so far", [this](const std::vector<std::string>&) {
+        auto notices = core_->GetNotifier().GetNotices();
+        if (notices.empty())
+            Say("no notices");
+        for (const auto& notice : notices)
+            Say("notice " + std::to_string(notice.kind) + ": " + CString_to_utf8(notice.record.title) + " | " +
+                CString_to_utf8(notice.record.content) + " (" + std::to_string(notice.record.displayMilliseconds) +
+                ", " + std::to_string(notice.record.style) + ")");
+    });
+}
+
+bool HostApp::Execute(const std::string& line) {
+    std::vector<std::string> words = SplitCommandLine(line);
+    if (words.empty() || words[0][0] == '#')
+        return !quit_;
+    auto found = commands_.find(words[0]);
+    if (found == commands_.end()) {
+        Error("unknown command: " + words[0] + " (try help)");
+        return !quit_;
+    }
+    found->second.handler(words);
+    return !quit_;
+}
+
+} // namespace tavi::app

@@ -1,0 +1,89 @@
+// tavi: the messenger host program. Loads the plug-ins of an app folder and runs a script or an
+// interactive session of host commands.
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "app/host_app.h"
+
+namespace {
+
+void Usage(std::ostream& out) {
+    out << "usage: tavi --app-dir DIR --user ACCOUNT --password PASSWORD [--script FILE | --repl]\n"
+           "            [--code-page GB18030|CP936] [--lang zh-CN|en]\n"
+           "Loads the plug-ins under DIR/plugin/*/ as the messenger user ACCOUNT and runs host\n"
+           "commands from FILE, or from the terminal (type help for the list).\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    tavi::app::HostOptions options;
+    std::string script;
+    bool repl = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= argc) {
+                std::cerr << "tavi: " << arg << " needs a value\n";
+                std::exit(2);
+            }
+            into = argv[++i];
+        };
+        if (arg == "--app-dir")
+            value(options.appDir);
+        else if (arg == "--user")
+            value(options.account);
+        else if (arg == "--password")
+            value(options.password);
+        else if (arg == "--script")
+            value(script);
+        else if (arg == "--code-page")
+            value(options.codePage);
+        else if (arg == "--lang")
+            value(options.language);
+        else if (arg == "--repl")
+            repl = true;
+        else if (arg == "--help" || arg == "-h") {
+            Usage(std::cout);
+            return 0;
+        } else {
+            std::cerr << "tavi: unknown option " << arg << "\n";
+            Usage(std::cerr);
+            return 2;
+        }
+    }
+    if (options.appDir.empty() || options.account.empty()) {
+        Usage(std::cerr);
+        return 2;
+    }
+
+    std::ifstream scriptFile;
+    std::istream* input = &std::cin;
+    if (!script.empty()) {
+        scriptFile.open(script);
+        if (!scriptFile) {
+            std::cerr << "tavi: cannot read " << script << "\n";
+            return 2;
+        }
+        input = &scriptFile;
+    }
+    bool prompt = repl && script.empty() && isatty(STDIN_FILENO);
+
+    tavi::app::HostApp host(options, std::cout);
+    host.LoadPlugins();
+    std::string line;
+    for (;;) {
+        host.Pump();
+        if (prompt)
+            std::cout << "tavi> " << std::flush;
+        if (!std::getline(*input, line))
+            break;
+        if (!host.Execute(line))
+            break;
+    }
+    host.UnloadPlugins();
+    return 0;
+}

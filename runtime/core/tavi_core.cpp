@@ -1,0 +1,244 @@
+#include "runtime/core/tavi_core.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+
+#include "host/common.h"
+#include "runtime/core/host_services.h"
+
+namespace tavi {
+namespace {
+std::atomic<runtime::TaviCore*> installedCore{nullptr};
+} // namespace
+
+ITavi* Core_GetITavi() { return installedCore.load(); }
+
+} // namespace tavi
+
+namespace tavi::runtime {
+
+void TaviCore::Install(TaviCore* core) { installedCore.store(core); }
+TaviCore* TaviCore::Installed() { return installedCore.load(); }
+
+TaviCore::TaviCore(CoreConfig config, UiLoop& loop)
+    : config_(std::move(config)), passwordCredential_(GetMD5(config_.password)), loop_(loop),
+      store_(std::make_unique<UserStore>(GetAppPath() + "users/userdata.db")),
+      notifier_(std::make_unique<Notifier>()), windowHost_(std::make_unique<PluginWindowHost>()),
+      timeTags_(std::make_unique<TimeTagService>(*store_, config_.account)) {
+    services_[notifier_->GetServiceID()] = notifier_.get();
+    services_[windowHost_->GetServiceID()] = windowHost_.get();
+    services_[timeTags_->GetServiceID()] = timeTags_.get();
+    int count = config_.workerThreads > 0 ? config_.workerThreads : 1;
+    for (int i = 0; i < count; ++i)
+        workers_.emplace_back(&TaviCore::WorkerMain, this);
+}
+
+TaviCore::~TaviCore() {
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex_);
+        stopping_ = true;
+    }
+    tasksChanged_.notify_all();
+    for (auto& worker : workers_)
+        worker.join();
+    // Tasks never started are released without running.
+    for (ITaskClass* task : tasks_) {
+        task->Release();
+        loop_.AddOutstanding(-1);
+    }
+    if (Installed() == this)
+        Install(nullptr);
+}
+
+std::string TaviCore::GetUserAccount() { return config_.account; }
+std::string TaviCore::GetUserPassword() { return passwordCredential_; }
+
+int TaviCore::RegisterService(IService* service) {
+    if (service == nullptr)
+        return 0;
+    {
+        std::unique_lock<std::shared_mutex> lock(servicesMutex_);
+        services_[service->GetServiceID()] = service;
+    }
+    service->OnLoad();
+    return 1;
+}
+
+int TaviCore::UnregisterService(IService* service) {
+    if (service == nullptr)
+        return 0;
+    {
+        std::shared_lock<std::shared_mutex> lock(servicesMutex_);
+        auto found = services_.find(service->GetServiceID());
+        if (found == services_.end() || found->second != service)
+            return 0;
+    }
+    service->OnUnLoad();
+    std::unique_lock<std::shared_mutex> lock(servicesMutex_);
+    auto found = services_.find(service->GetServiceID());
+    if (found != services_.end() && found->second == service)
+        services_.erase(found);
+    for (auto it = userDataOwners_.begin(); it != userDataOwners_.end();)
+        it = it->second == service ? userDataOwners_.erase(it) : std::next(it);
+    return 1;
+}
+
+IService* TaviCore::GetService(unsigned id) {
+    std::shared_lock<std::shared_mutex> lock(servicesMutex_);
+    auto found = services_.find(id);
+    return found == services_.end() ? nullptr : found->second;
+}
+
+int TaviCore::PostTask(ITaskClass* task, int /*flags*/) {
+    if (task == nullptr)
+        return 0;
+    loop_.AddOutstanding(1);
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex_);
+        tasks_.push_back(task);
+    }
+    tasksChanged_.notify_one();
+    return 1;
+}
+
+int TaviCore::ActiveTasks() const {
+    std::lock_guard<std::mutex> lock(tasksMutex_);
+    return static_cast<int>(tasks_.size()) + running_;
+}
+
+void TaviCore::WorkerMain() {
+    for (;;) {
+        ITaskClass* task;
+        {
+            std::unique_lock<std::mutex> lock(tasksMutex_);
+            tasksChanged_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
+            if (stopping_)
+                return;
+            task = tasks_.front();
+            tasks_.pop_front();
+            ++running_;
+        }
+        // A task that throws must not take the host down. The packet layer throws its errors by
+        // pointer; they are deleted here.
+        try {
+            task->Run();
+        } catch (MarshalError* error) {
+            task->OnException(error->GetMessage());
+            delete error;
+        } catch (const std::exception& error) {
+            task->OnException(error.what());
+        } catch (...) {
+            task->OnException("unknown exception");
+        }
+        task->Release();
+        {
+            std::lock_guard<std::mutex> lock(tasksMutex_);
+            --running_;
+        }
+        loop_.AddOutstanding(-1);
+    }
+}
+
+void TaviCore::InvokeUICallBack(const TaskCallback& callback, IAsync_CallbackParam* record) {
+    loop_.Post([this, callback, record] {
+        callback(this, record);
+        if (record)
+            record->Release();
+    });
+}
+
+void TaviCore::WatchUserData(void* owner, const UserDataDelegate& delegate, const std::string& name,
+                             const std::string& account, int /*flags*/) {
+    std::lock_guard<std::mutex> lock(watchersMutex_);
+    watchers_.push_back(Watcher{nextWatcher_++, owner, delegate, name, account});
+}
+
+void TaviCore::UnwatchUserData(void* owner) {
+    std::lock_guard<std::mutex> lock(watchersMutex_);
+    std::erase_if(watchers_, [&](const Watcher& watcher) { return watcher.owner == owner; });
+}
+
+void TaviCore::RegisterUserData(IService* service, const std::string& name, int, int, int) {
+    std::unique_lock<std::shared_mutex> lock(servicesMutex_);
+    userDataOwners_[name] = service;
+}
+
+void TaviCore::UnregisterUserData(const std::string& name) {
+    std::unique_lock<std::shared_mutex> lock(servicesMutex_);
+    userDataOwners_.erase(name);
+}
+
+IService* TaviCore::GetUserDataOwner(const std::string& name) {
+    std::shared_lock<std::shared_mutex> lock(servicesMutex_);
+    auto found = userDataOwners_.find(name);
+    return found == userDataOwners_.end() ? nullptr : found->second;
+}
+
+bool TaviCore::HasUserData(const std::string& name, const std::string& account) {
+    return store_->Has(name, account);
+}
+
+bool TaviCore::LoadUserData(const std::string& name, const std::string& account, Property& data) {
+    return store_->Load(name, account, data);
+}
+
+bool TaviCore::SaveUserData(const std::string& name, const std::string& account, const Property& data, int flag) {
+    if (!store_->Save(name, account, data))
+        return false;
+    // Watchers hear of the save on the user-interface thread, with the map that was saved. A watcher
+    // removed before the call runs is not called.
+    loop_.Post([this, name, account, data, flag] {
+        if (onUserDataSaved)
+            onUserDataSaved(name, data, flag);
+        std::vector<std::uint64_t> ids;
+        {
+            std::lock_guard<std::mutex> lock(watchersMutex_);
+            for (const Watcher& watcher : watchers_)
+                if (watcher.name == name && watcher.account == account)
+                    ids.push_back(watcher.id);
+        }
+        for (std::uint64_t id : ids) {
+            UserDataDelegate delegate;
+            {
+                std::lock_guard<std::mutex> lock(watchersMutex_);
+                auto found = std::find_if(watchers_.begin(), watchers_.end(),
+                                          [&](const Watcher& watcher) { return watcher.id == id; });
+                if (found == watchers_.end())
+                    continue;
+                delegate = found->delegate;
+            }
+            delegate(name, data);
+        }
+    });
+    return true;
+}
+
+void TaviCore::SetMessengerLink(std::shared_ptr<MessengerLink> link) {
+    std::lock_guard<std::mutex> lock(linkMutex_);
+    link_ = std::move(link);
+}
+
+std::unique_ptr<Unpack> TaviCore::SendPacketAndWaitResponse(const Marshallable& frame, const Marshallable& body,
+                                                            bool wait, int seconds) {
+    std::shared_ptr<MessengerLink> link;
+    {
+        std::lock_guard<std::mutex> lock(linkMutex_);
+        link = link_;
+    }
+    Pack framePack;
+    frame.marshal(framePack);
+    Pack bodyPack;
+    body.marshal(bodyPack);
+    if (!link)
+        return nullptr; // not connected to a messenger server: no reply will come
+
+    return link->SendAndWait(framePack.str(), bodyPack.str(), wait, seconds);
+}
+
+bool TaviCore::WaitIdle(std::int64_t boundMilliseconds) {
+    return loop_.RunUntil([this] { return loop_.Outstanding() == 0 && !loop_.HasPendingCalls(); },
+                          boundMilliseconds);
+}
+
+} // namespace tavi::runtime

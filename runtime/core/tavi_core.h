@@ -1,0 +1,123 @@
+// The host's core object: services by id, the signed-in messenger user, the worker pool that runs
+// tasks, result callbacks onto the user-interface thread, and the per-user data with its watchers.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/core.h"
+#include "host/services.h"
+#include "runtime/core/ui_loop.h"
+#include "runtime/core/user_store.h"
+
+namespace tavi::runtime {
+
+class Notifier;
+class PluginWindowHost;
+class TimeTagService;
+
+// The host's side of the messenger server connection; without one, packets get no reply.
+class MessengerLink {
+public:
+    virtual ~MessengerLink() = default;
+    virtual std::unique_ptr<Unpack> SendAndWait(const std::string& frame, const std::string& body, bool wait,
+                                                int seconds) = 0;
+};
+
+struct CoreConfig {
+    std::string account;
+    // The password as typed; the core keeps only its MD5 credential.
+    std::string password;
+    int workerThreads = 4;
+};
+
+class TaviCore : public ITavi {
+public:
+    TaviCore(CoreConfig config, UiLoop& loop);
+    ~TaviCore() override;
+    TaviCore(const TaviCore&) = delete;
+    TaviCore& operator=(const TaviCore&) = delete;
+
+    // The process's core object, as Core_GetITavi returns it; Install(null) removes it.
+    static void Install(TaviCore* core);
+    static TaviCore* Installed();
+
+    std::string GetUserAccount() override;
+    std::string GetUserPassword() override;
+    int RegisterService(IService* service) override;
+    int UnregisterService(IService* service) override;
+    IService* GetService(unsigned id) override;
+    int PostTask(ITaskClass* task, int flags) override;
+    void InvokeUICallBack(const TaskCallback& callback, IAsync_CallbackParam* record) override;
+    void WatchUserData(void* owner, const UserDataDelegate& delegate, const std::string& name,
+                       const std::string& account, int flags) override;
+    void UnwatchUserData(void* owner) override;
+    void RegisterUserData(IService* service, const std::string& name, int a, int b, int c) override;
+    void UnregisterUserData(const std::string& name) override;
+    bool HasUserData(const std::string& name, const std::string& account) override;
+    bool LoadUserData(const std::string& name, const std::string& account, Property& data) override;
+    bool SaveUserData(const std::string& name, const std::string& account, const Property& data,
+                      int flag) override;
+    std::unique_ptr<Unpack> SendPacketAndWaitResponse(const Marshallable& frame, const Marshallable& body, bool wait,
+                                                      int seconds) override;
+
+    UiLoop& GetLoop() { return loop_; }
+    Notifier& GetNotifier() { return *notifier_; }
+    PluginWindowHost& GetWindowHost() { return *windowHost_; }
+    UserStore& GetStore() { return *store_; }
+    void SetMessengerLink(std::shared_ptr<MessengerLink> link);
+    // The service that registered the user data of that name for syncing, or null.
+    IService* GetUserDataOwner(const std::string& name);
+    // Waits (running the loop) until no task is queued or running and no call is pending.
+    bool WaitIdle(std::int64_t boundMilliseconds);
+    // Tasks queued or running.
+    int ActiveTasks() const;
+    // Called on the user-interface thread after each save of user data, before the watchers.
+    std::function<void(const std::string& name, const Property& data, int flag)> onUserDataSaved;
+
+private:
+    struct Watcher {
+        std::uint64_t id;
+        void* owner;
+        UserDataDelegate delegate;
+        std::string name;
+        std::string account;
+    };
+    void WorkerMain();
+
+    CoreConfig config_;
+    std::string passwordCredential_;
+    UiLoop& loop_;
+    std::unique_ptr<UserStore> store_;
+
+    mutable std::shared_mutex servicesMutex_;
+    std::map<unsigned, IService*> services_;
+    std::unique_ptr<Notifier> notifier_;
+    std::unique_ptr<PluginWindowHost> windowHost_;
+    std::unique_ptr<TimeTagService> timeTags_;
+
+    mutable std::mutex tasksMutex_;
+    std::condition_variable tasksChanged_;
+    std::deque<ITaskClass*> tasks_;
+    int running_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+
+    std::mutex watchersMutex_;
+    std::vector<Watcher> watchers_;
+    std::uint64_t nextWatcher_ = 1;
+    std::map<std::string, IService*> userDataOwners_;
+
+    std::mutex linkMutex_;
+    std::shared_ptr<MessengerLink> link_;
+};
+
+} // namespace tavi::runtime

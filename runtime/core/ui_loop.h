@@ -1,0 +1,89 @@
+// The host's user-interface thread: one loop that runs posted calls and timers. Entry points of
+// plug-ins, task callbacks and delayed calls all run here. Tests drive it deterministically with a
+// manual clock that only moves when advanced.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace tavi::runtime {
+
+class UiLoop {
+public:
+    using Call = std::function<void()>;
+    using TimerId = std::uint64_t;
+
+    UiLoop();
+    UiLoop(const UiLoop&) = delete;
+    UiLoop& operator=(const UiLoop&) = delete;
+
+    // The process's loop.
+    static UiLoop& Instance();
+
+    // The thread that runs the loop: the one that called this last, or the first that ran it.
+    void BindToCurrentThread();
+    bool IsUiThread() const;
+
+    // Any thread: runs the call on the loop, after the calls posted before it.
+    void Post(Call call);
+    // Any thread: runs the call once when the clock reaches now + delay.
+    TimerId AddTimer(std::int64_t delayMilliseconds, Call call);
+    bool CancelTimer(TimerId id);
+    std::size_t PendingTimers() const;
+
+    // The loop's clock in milliseconds. With the manual clock it moves only by Advance; otherwise
+    // it is real time plus everything advanced.
+    void UseManualClock(bool manual);
+    std::int64_t Now() const;
+    // Moves the clock forward, running every timer that falls due on the way, in time order, with
+    // the calls they post.
+    void Advance(std::int64_t milliseconds);
+
+    // Runs what is ready: posted calls and due timers. Waits up to maxWait for something when
+    // nothing is ready. True when anything ran.
+    bool RunOnce(std::int64_t maxWaitMilliseconds);
+    // Runs posted calls and due timers until none is ready, without waiting.
+    void RunUntilIdle();
+    // Runs the loop until the condition holds or the bound passes (real time). True when it held.
+    bool RunUntil(const std::function<bool()>& condition, std::int64_t boundMilliseconds);
+    bool HasPendingCalls() const;
+
+    // Work outside the loop that will post back to it (tasks queued or running). The host program's
+    // "wait" runs the loop until this is zero and no call is pending.
+    void AddOutstanding(int delta);
+    int Outstanding() const { return outstanding_.load(); }
+    // Wakes a waiting RunOnce, as when outstanding work ends without posting.
+    void Wake();
+
+private:
+    struct Timer {
+        std::int64_t due;
+        std::uint64_t sequence;
+        Call call;
+    };
+    bool RunReadyOnce();
+    std::int64_t RealNow() const;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Call> posted_;
+    std::map<TimerId, Timer> timers_;
+    TimerId nextTimer_ = 1;
+    std::uint64_t nextSequence_ = 0;
+    bool manual_ = false;
+    std::int64_t manualNow_ = 0;
+    std::int64_t offset_ = 0;
+    std::chrono::steady_clock::time_point start_;
+    std::thread::id uiThread_;
+    bool uiThreadBound_ = false;
+    std::atomic<int> outstanding_{0};
+};
+
+} // namespace tavi::runtime

@@ -1,0 +1,220 @@
+#include "runtime/platform/message_queue.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <vector>
+
+namespace tavi::runtime {
+namespace {
+
+std::mutex registryMutex;
+std::map<ThreadId, std::weak_ptr<MessageQueue>> registry;
+std::atomic<ThreadId> nextThreadId{1};
+
+struct CurrentQueue {
+    ThreadId id = nextThreadId.fetch_add(1);
+    std::shared_ptr<MessageQueue> queue;
+    ~CurrentQueue() {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        registry.erase(id);
+    }
+};
+
+thread_local CurrentQueue current;
+
+} // namespace
+
+MessageQueue::MessageQueue() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+MessageQueue::~MessageQueue() {
+    if (wakeFd_ >= 0)
+        close(wakeFd_);
+}
+
+ThreadId MessageQueue::CurrentThreadId() { return current.id; }
+
+MessageQueue& MessageQueue::Current() {
+    if (!current.queue) {
+        current.queue = std::make_shared<MessageQueue>();
+        std::lock_guard<std::mutex> lock(registryMutex);
+        registry[current.id] = current.queue;
+    }
+    return *current.queue;
+}
+
+std::shared_ptr<MessageQueue> MessageQueue::Find(ThreadId thread) {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    auto found = registry.find(thread);
+    return found == registry.end() ? nullptr : found->second.lock();
+}
+
+void MessageQueue::Post(const MSG& msg) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(msg);
+    }
+    std::uint64_t one = 1;
+    if (write(wakeFd_, &one, sizeof(one)) < 0) {
+        // The counter is saturated only when the owner is far behind; it is awake already.
+    }
+}
+
+bool MessageQueue::PopLocked(MSG* msg, bool remove) {
+    if (messages_.empty())
+        return false;
+    if (msg)
+        *msg = messages_.front();
+    if (remove)
+        messages_.pop_front();
+    return true;
+}
+
+bool MessageQueue::Peek(MSG* msg, bool remove) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (PopLocked(msg, remove))
+            return true;
+    }
+    PollOnce(0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return PopLocked(msg, remove);
+}
+
+bool MessageQueue::Wait(int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!messages_.empty())
+                return true;
+        }
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                              std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                PollOnce(0);
+                std::lock_guard<std::mutex> lock(mutex_);
+                return !messages_.empty();
+            }
+            wait = static_cast<int>(left.count());
+        }
+        PollOnce(wait);
+    }
+}
+
+bool MessageQueue::Get(MSG* msg, int timeoutMs) {
+    if (!Wait(timeoutMs))
+        return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return PopLocked(msg, true);
+}
+
+void MessageQueue::PollOnce(int timeoutMs) {
+    std::vector<pollfd> fds;
+    std::vector<int> ids;
+    fds.push_back({wakeFd_, POLLIN, 0});
+    for (auto& [id, watch] : watches_) {
+        if (watch.pending || watch.events == 0)
+            continue;
+        fds.push_back({watch.fd, watch.events, 0});
+        ids.push_back(id);
+    }
+    int ready = poll(fds.data(), fds.size(), timeoutMs);
+    if (ready <= 0)
+        return;
+    if (fds[0].revents & POLLIN) {
+        std::uint64_t count;
+        while (read(wakeFd_, &count, sizeof(count)) > 0) {
+        }
+    }
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+        if (fds[i].revents == 0)
+            continue;
+        auto found = watches_.find(ids[i - 1]);
+        if (found == watches_.end())
+            continue;
+        found->second.pending = true;
+        MSG event;
+        event.message = WM_SOCKET_EVENT;
+        event.wParam = static_cast<std::uintptr_t>(ids[i - 1]);
+        event.lParam = fds[i].revents;
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(event);
+    }
+}
+
+int MessageQueue::WatchFd(int fd, short events, FdHandler handler) {
+    int id = nextWatchId_++;
+    watches_[id] = Watch{fd, events, false, std::move(handler)};
+    return id;
+}
+
+void MessageQueue::SetFdEvents(int watchId, short events) {
+    auto found = watches_.find(watchId);
+    if (found != watches_.end())
+        found->second.events = events;
+}
+
+void MessageQueue::UnwatchFd(int watchId) { watches_.erase(watchId); }
+
+void MessageQueue::DispatchFdEvent(const MSG& msg) {
+    auto found = watches_.find(static_cast<int>(msg.wParam));
+    if (found == watches_.end())
+        return;
+    found->second.pending = false;
+    // The handler may unwatch itself; call a copy.
+    FdHandler handler = found->second.handler;
+    handler(static_cast<short>(msg.lParam));
+}
+
+} // namespace tavi::runtime
+
+namespace tavi {
+
+using runtime::MessageQueue;
+
+bool GetMessageA(MSG* msg) {
+    MSG taken;
+    MessageQueue::Current().Get(&taken, -1);
+    if (msg)
+        *msg = taken;
+    return taken.message != WM_QUIT;
+}
+
+bool PeekMessageA(MSG* msg, bool remove) { return MessageQueue::Current().Peek(msg, remove); }
+
+bool WaitMessageFor(int milliseconds) { return MessageQueue::Current().Wait(milliseconds); }
+
+void TranslateMessage(const MSG*) {}
+
+void DispatchMessageA(const MSG* msg) {
+    if (msg && msg->message == WM_SOCKET_EVENT)
+        MessageQueue::Current().DispatchFdEvent(*msg);
+}
+
+bool PostThreadMessageA(ThreadId thread, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+    auto queue = MessageQueue::Find(thread);
+    if (!queue)
+        return false;
+    MSG msg;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    queue->Post(msg);
+    return true;
+}
+
+void PostQuitMessage(int exitCode) {
+    MSG msg;
+    msg.message = WM_QUIT;
+    msg.wParam = static_cast<std::uintptr_t>(exitCode);
+    MessageQueue::Current().Post(msg);
+}
+
+ThreadId GetCurrentThreadId() { return MessageQueue::CurrentThreadId(); }
+
+} // namespace tavi
