@@ -65,11 +65,21 @@ public:
 private:
     using StubFn = R (*)(void*, const unsigned char*, Args...);
 
+// The call through a member pointer tests its virtual bit before reading the object's vtable,
+// which gcc cannot see and warns about for classes without one.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
     template <class Base> static R Stub(void* object, const unsigned char* bytes, Args... args) {
         R (Base::*member)(Args...);
         std::memcpy(&member, bytes, sizeof(member));
         return (static_cast<Base*>(object)->*member)(args...);
     }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
     void* object_ = nullptr;
     StubFn stub_ = nullptr;

@@ -27,6 +27,8 @@ public:
     unsigned GetID() const { return id_; }
     const std::string& GetText() const { return text_; }
     const std::string& GetIcon() const { return icon_; }
+    int GetFirstValue() const { return a_; }
+    int GetSecondValue() const { return b_; }
 
 private:
     std::string text_;

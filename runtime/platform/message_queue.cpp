@@ -45,6 +45,14 @@ MessageQueue& MessageQueue::Current() {
     return *current.queue;
 }
 
+void MessageQueue::ReleaseCurrent() {
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        registry.erase(current.id);
+    }
+    current.queue.reset();
+}
+
 std::shared_ptr<MessageQueue> MessageQueue::Find(ThreadId thread) {
     std::lock_guard<std::mutex> lock(registryMutex);
     auto found = registry.find(thread);

@@ -30,6 +30,8 @@ public:
     // The queue of a thread that has one, or null.
     static std::shared_ptr<MessageQueue> Find(ThreadId thread);
     static ThreadId CurrentThreadId();
+    // Drops the calling thread's queue (as its thread ends): later posts to the thread fail.
+    static void ReleaseCurrent();
 
     // Any thread.
     void Post(const MSG& msg);

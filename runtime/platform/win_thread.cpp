@@ -73,6 +73,7 @@ void CWinThread::ThreadMain(CWinThread* self, std::shared_ptr<Handle::State> sta
         self->ExitInstance();
     if (self->autoDelete)
         delete self;
+    runtime::MessageQueue::ReleaseCurrent();
     {
         std::lock_guard<std::mutex> lock(state->mutex);
         state->ended = true;

@@ -1,0 +1,351 @@
+// The host core's promises: tasks, result callbacks, delayed calls, per-user data and watchers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "host/global_helper.h"
+#include "host/services.h"
+#include "runtime/core/host_services.h"
+#include "tests/support/test_env.h"
+
+namespace {
+
+using tavi::IAsync_CallbackParam;
+using tavi::ITavi;
+using tavi::Property;
+
+// Counts releases of records and tasks so that the tests see who freed what.
+std::atomic<int> recordsReleased{0};
+std::atomic<int> tasksReleased{0};
+
+struct CountedRecord : IAsync_CallbackParam {
+    explicit CountedRecord(int v) : value(v) {}
+    void Release() override {
+        ++recordsReleased;
+        delete this;
+    }
+    int value;
+};
+
+struct Receiver {
+    void OnResult(ITavi* core, IAsync_CallbackParam* record) {
+        calls++;
+        lastCore = core;
+        lastValue = record ? static_cast<CountedRecord*>(record)->value : -1;
+        onUiThread = tavi::runtime::UiLoop::Instance().IsUiThread();
+        releasedBeforeCallback = recordsReleased.load();
+    }
+    int calls = 0;
+    ITavi* lastCore = nullptr;
+    int lastValue = 0;
+    bool onUiThread = false;
+    int releasedBeforeCallback = -1;
+};
+
+class RecordingTask : public tavi::ITaskClass {
+public:
+    RecordingTask(ITavi* core, tavi::TaskCallback callback, std::atomic<int>* runs, std::thread::id* runThread)
+        : ITaskClass(core, callback), runs_(runs), runThread_(runThread) {}
+    void Run() override {
+        ++*runs_;
+        *runThread_ = std::this_thread::get_id();
+        InvokeUICallBack(new CountedRecord(42));
+    }
+    void Release() override {
+        ++tasksReleased;
+        delete this;
+    }
+
+private:
+    std::atomic<int>* runs_;
+    std::thread::id* runThread_;
+};
+
+TEST(CoreTasks, TaskRunsOnceOnAWorkerAndItsCallbackRunsOnTheUiThreadBeforeTheRecordIsReleased) {
+    testenv::HostRuntime host;
+    Receiver receiver;
+    std::atomic<int> runs{0};
+    std::thread::id runThread;
+    int tasksBefore = tasksReleased, recordsBefore = recordsReleased;
+
+    ASSERT_EQ(host.core().PostTask(new RecordingTask(&host.core(), tavi::TaskCallback(&receiver, &Receiver::OnResult),
+                                                     &runs, &runThread),
+                                   0),
+              1);
+    ASSERT_TRUE(host.core().WaitIdle(10000));
+
+    EXPECT_EQ(runs.load(), 1);
+    EXPECT_NE(runThread, std::this_thread::get_id());
+    EXPECT_EQ(tasksReleased - tasksBefore, 1);
+    EXPECT_EQ(receiver.calls, 1);
+    EXPECT_EQ(receiver.lastCore, &host.core());
+    EXPECT_EQ(receiver.lastValue, 42);
+    EXPECT_TRUE(receiver.onUiThread);
+    EXPECT_EQ(receiver.releasedBeforeCallback, recordsBefore);
+    EXPECT_EQ(recordsReleased - recordsBefore, 1);
+}
+
+TEST(CoreTasks, NullTaskIsRefused) {
+    testenv::HostRuntime host;
+    EXPECT_EQ(host.core().PostTask(nullptr, 0), 0);
+    EXPECT_EQ(host.core().ActiveTasks(), 0);
+}
+
+// Tasks that throw: the packet layer's errors by pointer, ordinary exceptions and anything else.
+class ThrowingTask : public tavi::ITaskClass {
+public:
+    enum Kind { kPackError, kUnpackError, kStdException, kOther };
+    ThrowingTask(ITavi* core, Kind kind, std::string* message) : ITaskClass(core), kind_(kind), message_(message) {}
+    void Run() override {
+        switch (kind_) {
+        case kPackError:
+            throw new tavi::PackError("key too big");
+        case kUnpackError: {
+            tavi::Unpack empty("", 0);
+            empty.pop_uint32();
+            break;
+        }
+        case kStdException:
+            throw std::runtime_error("broken");
+        case kOther:
+            throw 7;
+        }
+    }
+    void OnException(const std::string& message) override { *message_ = message; }
+    void Release() override {
+        ++tasksReleased;
+        delete this;
+    }
+
+private:
+    Kind kind_;
+    std::string* message_;
+};
+
+TEST(CoreTasks, ThrowingTasksAreReportedReleasedAndLeaveTheWorkersRunning) {
+    testenv::HostRuntime host;
+    struct Case {
+        ThrowingTask::Kind kind;
+        const char* message;
+    } cases[] = {{ThrowingTask::kPackError, "key too big"},
+                 {ThrowingTask::kUnpackError, "pop_uint32: not enough data"},
+                 {ThrowingTask::kStdException, "broken"},
+                 {ThrowingTask::kOther, "unknown exception"}};
+    for (const Case& c : cases) {
+        std::string message;
+        int before = tasksReleased;
+        host.core().PostTask(new ThrowingTask(&host.core(), c.kind, &message), 0);
+        ASSERT_TRUE(host.core().WaitIdle(10000));
+        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(tasksReleased - before, 1);
+    }
+    // The pool still runs work after all of that (leaks of the thrown errors show in the
+    // sanitizer build).
+    Receiver receiver;
+    std::atomic<int> runs{0};
+    std::thread::id runThread;
+    host.core().PostTask(new RecordingTask(&host.core(), tavi::TaskCallback(&receiver, &Receiver::OnResult), &runs,
+                                           &runThread),
+                         0);
+    ASSERT_TRUE(host.core().WaitIdle(10000));
+    EXPECT_EQ(receiver.calls, 1);
+}
+
+TEST(CoreCallbacks, CallbackWithoutAReceiverStillReleasesTheRecord) {
+    testenv::HostRuntime host;
+    int before = recordsReleased;
+    host.core().InvokeUICallBack(tavi::TaskCallback(), new CountedRecord(1));
+    host.loop().RunUntilIdle();
+    EXPECT_EQ(recordsReleased - before, 1);
+}
+
+struct Ticker {
+    void Tick() {
+        ticks++;
+        at = tavi::runtime::UiLoop::Instance().Now();
+    }
+    virtual void Tock() { tocks++; }
+    virtual ~Ticker() = default;
+    int ticks = 0;
+    int tocks = 0;
+    std::int64_t at = -1;
+};
+
+struct LoudTicker : Ticker {
+    void Tock() override { tocks += 10; }
+};
+
+TEST(DelayWork, FiresOnceAtItsTimeOnTheManualClock) {
+    testenv::HostRuntime host;
+    Ticker ticker;
+    std::int64_t start = host.loop().Now();
+    tavi::DelayWork::GetInstance()->DelayDo(60, tavi::DelayDelegate(&ticker, &Ticker::Tick));
+    host.loop().Advance(59999);
+    EXPECT_EQ(ticker.ticks, 0);
+    host.loop().Advance(1);
+    EXPECT_EQ(ticker.ticks, 1);
+    EXPECT_EQ(ticker.at, start + 60000);
+    host.loop().Advance(600000);
+    EXPECT_EQ(ticker.ticks, 1);
+}
+
+TEST(DelayWork, RemoveWorkCancelsOnlyAnEqualDelegate) {
+    testenv::HostRuntime host;
+    Ticker first, second;
+    auto* work = tavi::DelayWork::GetInstance();
+    work->DelayDo(10, tavi::DelayDelegate(&first, &Ticker::Tick));
+    work->DelayDo(10, tavi::DelayDelegate(&second, &Ticker::Tick));
+    work->DelayDo(10, tavi::DelayDelegate(&first, &Ticker::Tock));
+    work->RemoveWork(tavi::DelayDelegate(&first, &Ticker::Tick));
+    host.loop().Advance(10000);
+    EXPECT_EQ(first.ticks, 0);
+    EXPECT_EQ(first.tocks, 1);
+    EXPECT_EQ(second.ticks, 1);
+}
+
+TEST(DelayWork, RearmingFromTheCallbackAndVirtualBindingWork) {
+    testenv::HostRuntime host;
+    struct Poller {
+        void Poll() {
+            polls++;
+            tavi::DelayWork::GetInstance()->DelayDo(60, tavi::DelayDelegate(this, &Poller::Poll));
+        }
+        int polls = 0;
+    } poller;
+    LoudTicker loud;
+    Ticker* base = &loud;
+    tavi::DelayWork::GetInstance()->DelayDo(60, tavi::DelayDelegate(&poller, &Poller::Poll));
+    tavi::DelayWork::GetInstance()->DelayDo(1, tavi::DelayDelegate(base, &Ticker::Tock));
+    host.loop().Advance(180000);
+    EXPECT_EQ(poller.polls, 3);
+    EXPECT_EQ(loud.tocks, 10);
+    tavi::DelayWork::GetInstance()->RemoveWork(tavi::DelayDelegate(&poller, &Poller::Poll));
+    host.loop().Advance(180000);
+    EXPECT_EQ(poller.polls, 3);
+}
+
+TEST(UserData, SavedInOneProcessIsLoadedInTheNext) {
+    testenv::ScratchDir app;
+    Property saved(Property::Map{{0x4E250001, "demo@velmora.com"}, {0x4E250004, std::string("\x0f\0\0\0", 4)}});
+    // The first process saves and ends without any clean-up of its own.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        testenv::HostRuntime first("me@velmora.com", "pw", app.path());
+        bool ok = !first.core().HasUserData("microblog", "me@velmora.com") &&
+                  first.core().SaveUserData("microblog", "me@velmora.com", saved, 1);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    testenv::HostRuntime second("me@velmora.com", "pw", app.path());
+    ASSERT_TRUE(second.core().HasUserData("microblog", "me@velmora.com"));
+    EXPECT_FALSE(second.core().HasUserData("microblog", "other@velmora.com"));
+    Property loaded;
+    ASSERT_TRUE(second.core().LoadUserData("microblog", "me@velmora.com", loaded));
+    EXPECT_EQ(loaded, saved);
+    // A save replaces the whole map.
+    Property smaller(Property::Map{{0x4E250002, "x"}});
+    ASSERT_TRUE(second.core().SaveUserData("microblog", "me@velmora.com", smaller, 1));
+    Property reloaded;
+    second.core().LoadUserData("microblog", "me@velmora.com", reloaded);
+    EXPECT_EQ(reloaded, smaller);
+}
+
+TEST(UserData, WatcherSeesTheSavedMapOnTheUiThreadUntilItStopsWatching) {
+    testenv::HostRuntime host;
+    struct Watch {
+        void OnChanged(const std::string& name, const Property& data) {
+            names.push_back(name);
+            last = data;
+            onUi = tavi::runtime::UiLoop::Instance().IsUiThread();
+        }
+        std::vector<std::string> names;
+        Property last;
+        bool onUi = false;
+    } watch;
+    std::string account = host.core().GetUserAccount();
+    host.core().WatchUserData(&watch, tavi::UserDataDelegate(&watch, &Watch::OnChanged), "microblog", account, -1);
+    Property first(Property::Map{{1, "a"}});
+    // Saved from a worker thread, heard on the user-interface thread.
+    std::thread([&] { host.core().SaveUserData("microblog", account, first, 1); }).join();
+    host.core().SaveUserData("other", account, Property(Property::Map{{9, "z"}}), 1);
+    host.loop().RunUntilIdle();
+    ASSERT_EQ(watch.names, std::vector<std::string>{"microblog"});
+    EXPECT_EQ(watch.last, first);
+    EXPECT_TRUE(watch.onUi);
+
+    host.core().SaveUserData("microblog", account, Property(Property::Map{{2, "b"}}), 1);
+    host.core().UnwatchUserData(&watch);
+    host.loop().RunUntilIdle();
+    EXPECT_EQ(watch.names.size(), 1u);
+}
+
+TEST(TimeTags, AreKeptPerNameAndStartAtZero) {
+    testenv::ScratchDir app;
+    {
+        testenv::HostRuntime host("me@velmora.com", "pw", app.path());
+        auto* tags = static_cast<tavi::ITimeTagService*>(host.core().GetService(tavi::kServiceTimeTags));
+        ASSERT_NE(tags, nullptr);
+        EXPECT_EQ(tags->GetTimeTag("microblog"), 0u);
+        tags->SetTimeTag("microblog", 4000000000u);
+        tags->SetTimeTag("timetag", 7);
+    }
+    testenv::HostRuntime again("me@velmora.com", "pw", app.path());
+    auto* tags = static_cast<tavi::ITimeTagService*>(again.core().GetService(tavi::kServiceTimeTags));
+    EXPECT_EQ(tags->GetTimeTag("microblog"), 4000000000u);
+    EXPECT_EQ(tags->GetTimeTag("timetag"), 7u);
+}
+
+TEST(Services, RegisteredServiceIsLoadedFoundAndUnloaded) {
+    testenv::HostRuntime host;
+    struct Probe : tavi::IService {
+        Probe() : IService(20005) {}
+        void Release() override {}
+        int OnLoad() override {
+            loads++;
+            return 1;
+        }
+        void OnUnLoad() override { unloads++; }
+        int loads = 0, unloads = 0;
+    } probe;
+    EXPECT_EQ(host.core().GetService(20005), nullptr);
+    host.core().RegisterService(&probe);
+    EXPECT_EQ(probe.loads, 1);
+    EXPECT_EQ(host.core().GetService(20005), &probe);
+    host.core().UnregisterService(&probe);
+    EXPECT_EQ(probe.unloads, 1);
+    EXPECT_EQ(host.core().GetService(20005), nullptr);
+    EXPECT_NE(host.core().GetService(tavi::kServiceNotifier), nullptr);
+    EXPECT_NE(host.core().GetService(tavi::kServicePluginWindows), nullptr);
+}
+
+TEST(Services, NotifierRecordsNoticesAndBalloonsWithTheirArguments) {
+    testenv::HostRuntime host;
+    auto* notifier = static_cast<tavi::INotifier*>(host.core().GetService(tavi::kServiceNotifier));
+    tavi::NoticeRecord record;
+    record.title = "t";
+    record.content = "c";
+    record.displayMilliseconds = 20000;
+    record.style = 2;
+    notifier->ShowNotice(11, record);
+    tavi::CSkinObject anchor;
+    anchor.SetObjectId("BtnMainForm");
+    notifier->ShowBalloon(&anchor, "tip", 2000);
+    auto notices = host.core().GetNotifier().GetNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, 11);
+    EXPECT_EQ(notices[0].record.displayMilliseconds, 20000);
+    EXPECT_EQ(notices[0].record.style, 2);
+    auto balloons = host.core().GetNotifier().GetBalloons();
+    ASSERT_EQ(balloons.size(), 1u);
+    EXPECT_EQ(balloons[0].anchor, "BtnMainForm");
+    EXPECT_EQ(balloons[0].milliseconds, 2000);
+}
+
+} // namespace
