@@ -47,24 +47,11 @@ private:
     std::uint64_t nextTicket_ = 1;
 };
 
-std::mutex proxyMutex;
-ProxyCfg proxyCfg;
-
 } // namespace
 
 DelayWork* DelayWork::GetInstance() {
     static LoopDelayWork* instance = new LoopDelayWork();
     return instance;
-}
-
-ProxyCfg GetProxyCfg() {
-    std::lock_guard<std::mutex> lock(proxyMutex);
-    return proxyCfg;
-}
-
-void SetProxyCfg(const ProxyCfg& cfg) {
-    std::lock_guard<std::mutex> lock(proxyMutex);
-    proxyCfg = cfg;
 }
 
 } // namespace tavi

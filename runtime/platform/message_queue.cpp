@@ -10,16 +10,27 @@
 namespace tavi::runtime {
 namespace {
 
-std::mutex registryMutex;
-std::map<ThreadId, std::weak_ptr<MessageQueue>> registry;
+// The queues by thread. Never destroyed: a detached thread may still be ending, running its
+// thread-local destructors, while the process destroys its statics.
+struct Registry {
+    std::mutex mutex;
+    std::map<ThreadId, std::weak_ptr<MessageQueue>> queues;
+};
+
+Registry& TheRegistry() {
+    static auto* registry = new Registry();
+    return *registry;
+}
+
 std::atomic<ThreadId> nextThreadId{1};
 
 struct CurrentQueue {
     ThreadId id = nextThreadId.fetch_add(1);
     std::shared_ptr<MessageQueue> queue;
     ~CurrentQueue() {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        registry.erase(id);
+        Registry& registry = TheRegistry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.queues.erase(id);
     }
 };
 
@@ -39,24 +50,27 @@ ThreadId MessageQueue::CurrentThreadId() { return current.id; }
 MessageQueue& MessageQueue::Current() {
     if (!current.queue) {
         current.queue = std::make_shared<MessageQueue>();
-        std::lock_guard<std::mutex> lock(registryMutex);
-        registry[current.id] = current.queue;
+        Registry& registry = TheRegistry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.queues[current.id] = current.queue;
     }
     return *current.queue;
 }
 
 void MessageQueue::ReleaseCurrent() {
     {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        registry.erase(current.id);
+        Registry& registry = TheRegistry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.queues.erase(current.id);
     }
     current.queue.reset();
 }
 
 std::shared_ptr<MessageQueue> MessageQueue::Find(ThreadId thread) {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    auto found = registry.find(thread);
-    return found == registry.end() ? nullptr : found->second.lock();
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto found = registry.queues.find(thread);
+    return found == registry.queues.end() ? nullptr : found->second.lock();
 }
 
 void MessageQueue::Post(const MSG& msg) {
@@ -168,6 +182,19 @@ void MessageQueue::SetFdEvents(int watchId, short events) {
 }
 
 void MessageQueue::UnwatchFd(int watchId) { watches_.erase(watchId); }
+
+void MessageQueue::RaiseFdEvent(int watchId, short revents) {
+    auto found = watches_.find(watchId);
+    if (found == watches_.end() || found->second.pending)
+        return;
+    found->second.pending = true;
+    MSG event;
+    event.message = WM_SOCKET_EVENT;
+    event.wParam = static_cast<std::uintptr_t>(watchId);
+    event.lParam = revents;
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back(event);
+}
 
 void MessageQueue::DispatchFdEvent(const MSG& msg) {
     auto found = watches_.find(static_cast<int>(msg.wParam));

@@ -46,6 +46,9 @@ public:
     int WatchFd(int fd, short events, FdHandler handler);
     void SetFdEvents(int watchId, short events);
     void UnwatchFd(int watchId);
+    // Owner thread: queues a socket event for the watch now, as if its fd had become ready with
+    // revents, unless one is already waiting. A socket hands out what it has buffered this way.
+    void RaiseFdEvent(int watchId, short revents);
     // Owner thread: calls the handler of a socket event message.
     void DispatchFdEvent(const MSG& msg);
 

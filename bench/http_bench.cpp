@@ -1,0 +1,192 @@
+// A GET of a 100 KB body from a loopback server, one connection per request: HttpClient with its
+// socket thread against libcurl's easy interface with a new handle per request, in the same run,
+// against the same server. The server runs on a CPU of its own; each client runs on another one
+// (HttpClient's worker threads inherit the benchmark thread's CPU).
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "host/global_helper.h"
+#include "http/http_client.h"
+
+namespace {
+
+constexpr std::size_t kBodyBytes = std::size_t{100} * 1024;
+
+// Pins the calling thread to one CPU when the machine has more than one.
+void PinToCpu(int cpu) {
+    if (std::thread::hardware_concurrency() < 2)
+        return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
+}
+
+// Serves every connection with the same reply: it reads the request's header block, writes the
+// reply, and closes once the client has closed its end.
+class ReplyServer {
+public:
+    explicit ReplyServer(std::string reply) : reply_(std::move(reply)) {
+        stopFd_ = eventfd(0, EFD_CLOEXEC);
+        listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            listen(listenFd_, 64) != 0)
+            std::perror("http_bench: loopback server");
+        socklen_t length = sizeof(address);
+        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            PinToCpu(1);
+            Serve();
+        });
+    }
+    ~ReplyServer() {
+        std::uint64_t one = 1;
+        if (write(stopFd_, &one, sizeof(one)) < 0) {
+            // Cannot fail for a single write to a fresh eventfd.
+        }
+        thread_.join();
+        close(listenFd_);
+        close(stopFd_);
+    }
+    std::string Url() const {
+        return "http://127.0.0.1:" + std::to_string(port_) + "/statuses/home_timeline.json";
+    }
+    long Served() const { return served_.load(); }
+
+private:
+    void Serve() {
+        char buffer[8192];
+        for (;;) {
+            pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN))
+                return;
+            int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+            std::string request;
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+                if (n <= 0)
+                    break;
+                request.append(buffer, static_cast<std::size_t>(n));
+            }
+            std::size_t sent = 0;
+            while (sent < reply_.size()) {
+                ssize_t n = send(fd, reply_.data() + sent, reply_.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                sent += static_cast<std::size_t>(n);
+            }
+            while (recv(fd, buffer, sizeof(buffer), 0) > 0) {
+            }
+            close(fd);
+            ++served_;
+        }
+    }
+
+    std::string reply_;
+    int listenFd_ = -1;
+    int stopFd_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread thread_;
+    std::atomic<long> served_{0};
+};
+
+ReplyServer* server = nullptr;
+
+std::string Body() {
+    std::string body(kBodyBytes, ' ');
+    for (std::size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>('a' + i % 26);
+    return body;
+}
+
+void BM_HttpClient_Get100K(benchmark::State& state) {
+    PinToCpu(0);
+    const std::string url = server->Url();
+    const tavi::ProxyCfg proxy;
+    for (auto _ : state) {
+        microblog::HttpClient client;
+        std::string body;
+        int status = client.Get(proxy, url, body);
+        if (status != 200 || body.size() != kBodyBytes) {
+            state.SkipWithError("the exchange failed");
+            break;
+        }
+        benchmark::DoNotOptimize(body.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodyBytes));
+}
+
+std::size_t AppendBody(char* bytes, std::size_t size, std::size_t count, void* into) {
+    static_cast<std::string*>(into)->append(bytes, size * count);
+    return size * count;
+}
+
+void BM_Libcurl_Get100K(benchmark::State& state) {
+    PinToCpu(0);
+    const std::string url = server->Url();
+    for (auto _ : state) {
+        CURL* curl = curl_easy_init();
+        std::string body;
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+        CURLcode code = curl_easy_perform(curl);
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_cleanup(curl);
+        if (code != CURLE_OK || status != 200 || body.size() != kBodyBytes) {
+            state.SkipWithError("the exchange failed");
+            break;
+        }
+        benchmark::DoNotOptimize(body.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodyBytes));
+}
+
+BENCHMARK(BM_HttpClient_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Libcurl_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    std::string body = Body();
+    ReplyServer replies("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n" + body);
+    server = &replies;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    server = nullptr;
+    curl_global_cleanup();
+    return 0;
+}
