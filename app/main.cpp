@@ -7,12 +7,15 @@
 #include <string>
 
 #include "app/host_app.h"
+#include "host/global_helper.h"
+#include "runtime/net/proxy_settings.h"
 
 namespace {
 
 void Usage(std::ostream& out) {
     out << "usage: tavi --app-dir DIR --user ACCOUNT --password PASSWORD [--script FILE | --repl]\n"
            "            [--code-page GB18030|CP936] [--lang zh-CN|en]\n"
+           "            [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://[USER:PASSWORD@]HOST:PORT]\n"
            "Loads the plug-ins under DIR/plugin/*/ as the messenger user ACCOUNT and runs host\n"
            "commands from FILE, or from the terminal (type help for the list).\n";
 }
@@ -22,6 +25,7 @@ void Usage(std::ostream& out) {
 int main(int argc, char** argv) {
     tavi::app::HostOptions options;
     std::string script;
+    std::string proxyText;
     bool repl = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -44,6 +48,8 @@ int main(int argc, char** argv) {
             value(options.codePage);
         else if (arg == "--lang")
             value(options.language);
+        else if (arg == "--proxy")
+            value(proxyText);
         else if (arg == "--repl")
             repl = true;
         else if (arg == "--help" || arg == "-h") {
@@ -57,6 +63,21 @@ int main(int argc, char** argv) {
     }
     if (options.appDir.empty() || options.account.empty()) {
         Usage(std::cerr);
+        return 2;
+    }
+    if (!proxyText.empty()) {
+        // Every connection the plug-ins make goes through the host's proxy settings.
+        tavi::ProxyCfg proxy;
+        std::string error;
+        if (!tavi::runtime::ParseProxyUrl(proxyText, proxy, &error)) {
+            std::cerr << "tavi: " << error << "\n";
+            return 2;
+        }
+        tavi::SetProxyCfg(proxy);
+    }
+    // The account names the user's folder under <app>/users/.
+    if (options.account.find('/') != std::string::npos || options.account[0] == '.') {
+        std::cerr << "tavi: not an account name: " << options.account << "\n";
         return 2;
     }
 
