@@ -1,0 +1,162 @@
+#include "data/json_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "host/common.h"
+
+namespace microblog {
+namespace {
+
+bool IsAscii(const char* bytes, std::size_t length) {
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        if (word & 0x8080808080808080ull)
+            return false;
+    }
+    for (; i < length; ++i)
+        if (static_cast<unsigned char>(bytes[i]) >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
+JsonReader::JsonReader() = default;
+JsonReader::~JsonReader() = default;
+
+void JsonReader::Clear() {
+    root_.reset();
+    arena_.Release();
+    current_ = nullptr;
+    pendingKey_.clear();
+}
+
+bool JsonReader::Parse(const char* text) {
+    if (text == nullptr || *text == '\0')
+        return false;
+    current_ = nullptr;
+    parser_.reset();
+    // Opened before the previous tree goes: the converter's buffers are the parse's only large
+    // allocation, and made after thousands of small frees they would make the allocator
+    // consolidate all of them first.
+    converter_.reset();
+    converter_ = std::make_unique<tavi::CodePageConverter>("UTF-8", tavi::GetSystemCodePage());
+    JsonParserConfig config;
+    config.callback = &JsonReader::OnEvent;
+    config.context = this;
+    config.depth = 0;
+    config.allowComments = true;
+    config.handleFloatsManually = false;
+    parser_.emplace(config);
+    bool accepted;
+    try {
+        accepted = parser_->FeedText(reinterpret_cast<const unsigned char*>(text));
+    } catch (const std::bad_alloc&) {
+        // A tree too big for memory ends the parse like a rejected byte; what was built stays.
+        accepted = false;
+    }
+    // Objects left open (the text ended, or was rejected, inside them) are complete as they are.
+    if (current_ != nullptr)
+        current_->FinishOpenObjects();
+    return accepted;
+}
+
+bool JsonReader::OnEvent(void* context, JsonEvent event, const JsonEventData& data) {
+    return static_cast<JsonReader*>(context)->Build(event, data);
+}
+
+void JsonReader::ToSystemCodePage(const char* bytes, std::size_t length, std::string& out) {
+    if (IsAscii(bytes, length)) {
+        out.assign(bytes, length);
+        return;
+    }
+    out.clear();
+    converter_->Convert(bytes, length, out);
+}
+
+JsonValue* JsonReader::Add(JsonValue node) {
+    if (current_ == nullptr)
+        return nullptr;
+    if (current_->Is(JsonValueType::Array))
+        return current_->Append(std::move(node));
+    return current_->SetMember(pendingKey_, std::move(node));
+}
+
+// The opened container's node stays where it is while it is open: its parent only grows once
+// it is closed.
+bool JsonReader::Open(JsonValueType type) {
+    JsonValue* opened;
+    if (current_ == nullptr) {
+        root_.reset();
+        arena_.Reset();
+        root_ = std::make_unique<JsonValue>(type, &arena_);
+        opened = root_.get();
+        depth_ = 0;
+    } else {
+        opened = Add(JsonValue(type, &arena_));
+        if (opened == nullptr)
+            return false;
+        ++depth_;
+    }
+    // Replies repeat their shapes (fifty statuses alike, each with a user alike): a container
+    // starts with the size of the last one closed at its depth, so it rarely grows in place. Room
+    // reserved and not used is at most what the previous container really held, and a hint is
+    // never large.
+    if (depth_ < sizeHints_.size())
+        opened->Reserve(sizeHints_[depth_]);
+    current_ = opened;
+    return true;
+}
+
+void JsonReader::Close() {
+    if (depth_ < kHintedDepths) {
+        if (sizeHints_.size() <= depth_)
+            sizeHints_.resize(depth_ + 1, 0);
+        sizeHints_[depth_] =
+            static_cast<std::uint32_t>(std::min<std::size_t>(current_->Count(), kLargestHint));
+    }
+    current_->FinishObject();
+    current_ = current_->parent();
+    if (depth_ > 0)
+        --depth_;
+}
+
+bool JsonReader::Build(JsonEvent event, const JsonEventData& data) {
+    switch (event) {
+    case JsonEvent::ArrayBegin:
+        return Open(JsonValueType::Array);
+    case JsonEvent::ObjectBegin:
+        return Open(JsonValueType::Object);
+    case JsonEvent::ArrayEnd:
+    case JsonEvent::ObjectEnd:
+        if (current_ == nullptr)
+            return false;
+        Close();
+        return true;
+    case JsonEvent::Integer:
+        return Add(JsonValue::MakeInteger(data.integer)) != nullptr;
+    case JsonEvent::Float:
+        return Add(JsonValue::MakeReal(data.real)) != nullptr;
+    case JsonEvent::Null:
+        return Add(JsonValue(JsonValueType::Null)) != nullptr;
+    case JsonEvent::True:
+        return Add(JsonValue::MakeBoolean(true)) != nullptr;
+    case JsonEvent::False:
+        return Add(JsonValue::MakeBoolean(false)) != nullptr;
+    case JsonEvent::String: {
+        std::string text;
+        ToSystemCodePage(data.text, data.length, text);
+        return Add(JsonValue::MakeString(std::move(text))) != nullptr;
+    }
+    case JsonEvent::Key:
+        ToSystemCodePage(data.text, data.length, pendingKey_);
+        return true;
+    }
+    return false;
+}
+
+} // namespace microblog

@@ -1,0 +1,71 @@
+// The JSON reader: turns one reply text into a tree of JsonValue nodes and keeps that tree until
+// the next text replaces it. Strings and names are converted from UTF-8 to the system code page.
+//
+// Parse rules the service relies on:
+// - a null or empty text returns false and changes nothing;
+// - the previous tree stays until the new text opens its first bracket or brace, so a text
+//   rejected before that keeps it, and one rejected later leaves the partial new tree;
+// - a text that ends inside an open container returns true with what was built (a number or
+//   keyword not yet followed by a delimiter is not in it);
+// - a repeated member name keeps the position of its first appearance, and the last value wins.
+// Not locked: one thread parses at a time, and readers read only after the parse is over.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/json_arena.h"
+#include "data/json_parser.h"
+#include "data/json_value.h"
+
+namespace tavi {
+class CodePageConverter;
+}
+
+namespace microblog {
+
+class JsonReader {
+public:
+    JsonReader();
+    ~JsonReader();
+    JsonReader(const JsonReader&) = delete;
+    JsonReader& operator=(const JsonReader&) = delete;
+
+    // Parses a NUL-terminated UTF-8 text; true when every byte up to the NUL was accepted.
+    bool Parse(const char* text);
+
+    // The tree of the last text; null until a text has opened its first container, and after Clear.
+    const JsonValue* root() const { return root_.get(); }
+    // Destroys the tree; the next Parse starts from an empty reader.
+    void Clear();
+
+private:
+    static bool OnEvent(void* context, JsonEvent event, const JsonEventData& data);
+    bool Build(JsonEvent event, const JsonEventData& data);
+    JsonValue* Add(JsonValue node);
+    bool Open(JsonValueType type);
+    void Close();
+    void ToSystemCodePage(const char* bytes, std::size_t length, std::string& out);
+
+    JsonValue* current_ = nullptr;
+    std::string pendingKey_;
+    // The depth of current_, and the size of the container last closed at each of the first
+    // depths, which the next container opened there reserves.
+    std::size_t depth_ = 0;
+    static constexpr std::size_t kHintedDepths = 8;
+    static constexpr std::size_t kLargestHint = 256;
+    std::vector<std::uint32_t> sizeHints_;
+    // The storage of the tree's containers, reset when the tree is replaced: a tree goes in a few
+    // large blocks rather than piece by piece, and the next one reuses them. Declared before
+    // root_, which is destroyed first.
+    JsonArena arena_;
+    // Made anew for each text, in place.
+    std::optional<JsonParser> parser_;
+    std::unique_ptr<JsonValue> root_;
+    // The converter of the parse, opened once when it starts.
+    std::unique_ptr<tavi::CodePageConverter> converter_;
+};
+
+} // namespace microblog
