@@ -30,7 +30,8 @@ public:
 
 using TaskCallback = FastDelegate2<ITavi*, IAsync_CallbackParam*>;
 
-// Called on the user-interface thread after a save of the watched data, with the saved map.
+// Called on the user-interface thread after a save of the watched data, with the entries the save
+// changed or added.
 using UserDataDelegate = FastDelegate2<const std::string& /*name*/, const Property& /*data*/>;
 
 class IService {

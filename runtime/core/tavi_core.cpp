@@ -1,10 +1,14 @@
 #include "runtime/core/tavi_core.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <utility>
 
 #include "host/common.h"
+#include "host/microblog_service.h"
 #include "runtime/core/host_services.h"
 
 namespace tavi {
@@ -12,20 +16,42 @@ namespace {
 std::atomic<runtime::TaviCore*> installedCore{nullptr};
 } // namespace
 
-ITavi* Core_GetITavi() { return installedCore.load(); }
+ITavi* Core_GetITavi() {
+    return installedCore.load();
+}
 
 } // namespace tavi
 
 namespace tavi::runtime {
+namespace {
 
-void TaviCore::Install(TaviCore* core) { installedCore.store(core); }
-TaviCore* TaviCore::Installed() { return installedCore.load(); }
+// The plug-in service whose settings the host keeps in step with the messenger server.
+constexpr unsigned kServiceMicroBlog = 20005;
+
+microblog::IMicroBlogService* AsSettingsOwner(IService* service) {
+    if (service == nullptr || service->GetServiceID() != kServiceMicroBlog)
+        return nullptr;
+    return static_cast<microblog::IMicroBlogService*>(service);
+}
+
+} // namespace
+
+void TaviCore::Install(TaviCore* core) {
+    installedCore.store(core);
+}
+TaviCore* TaviCore::Installed() {
+    return installedCore.load();
+}
 
 TaviCore::TaviCore(CoreConfig config, UiLoop& loop)
     : config_(std::move(config)), passwordCredential_(GetMD5(config_.password)), loop_(loop),
       store_(std::make_unique<UserStore>(GetAppPath() + "users/userdata.db")),
       notifier_(std::make_unique<Notifier>()), windowHost_(std::make_unique<PluginWindowHost>()),
       timeTags_(std::make_unique<TimeTagService>(*store_, config_.account)) {
+    // The signed-in user's own folder, where plug-ins keep their files.
+    std::string users = GetAppPath() + "users";
+    mkdir(users.c_str(), 0755);
+    mkdir((users + "/" + config_.account).c_str(), 0755);
     services_[notifier_->GetServiceID()] = notifier_.get();
     services_[windowHost_->GetServiceID()] = windowHost_.get();
     services_[timeTags_->GetServiceID()] = timeTags_.get();
@@ -35,6 +61,15 @@ TaviCore::TaviCore(CoreConfig config, UiLoop& loop)
 }
 
 TaviCore::~TaviCore() {
+    // The link first: a worker waiting for a reply is let go, and the link stops calling in.
+    std::shared_ptr<MessengerLink> link;
+    {
+        std::lock_guard<std::mutex> lock(linkMutex_);
+        link = std::move(link_);
+    }
+    if (link)
+        link->Close();
+    alive_->store(false);
     {
         std::lock_guard<std::mutex> lock(tasksMutex_);
         stopping_ = true;
@@ -51,8 +86,12 @@ TaviCore::~TaviCore() {
         Install(nullptr);
 }
 
-std::string TaviCore::GetUserAccount() { return config_.account; }
-std::string TaviCore::GetUserPassword() { return passwordCredential_; }
+std::string TaviCore::GetUserAccount() {
+    return config_.account;
+}
+std::string TaviCore::GetUserPassword() {
+    return passwordCredential_;
+}
 
 int TaviCore::RegisterService(IService* service) {
     if (service == nullptr)
@@ -80,7 +119,7 @@ int TaviCore::UnregisterService(IService* service) {
     if (found != services_.end() && found->second == service)
         services_.erase(found);
     for (auto it = userDataOwners_.begin(); it != userDataOwners_.end();)
-        it = it->second == service ? userDataOwners_.erase(it) : std::next(it);
+        it = it->second.service == service ? userDataOwners_.erase(it) : std::next(it);
     return 1;
 }
 
@@ -159,9 +198,21 @@ void TaviCore::UnwatchUserData(void* owner) {
     std::erase_if(watchers_, [&](const Watcher& watcher) { return watcher.owner == owner; });
 }
 
-void TaviCore::RegisterUserData(IService* service, const std::string& name, int, int, int) {
-    std::unique_lock<std::shared_mutex> lock(servicesMutex_);
-    userDataOwners_[name] = service;
+// The first flag says whether the data is kept on the messenger server too.
+void TaviCore::RegisterUserData(IService* service, const std::string& name, int synced, int, int) {
+    {
+        std::unique_lock<std::shared_mutex> lock(servicesMutex_);
+        userDataOwners_[name] = UserDataRegistration{service, synced != 0};
+    }
+    // A service that registers after the sign-in gets its sync once its load has finished.
+    if (synced != 0 && messengerSignedIn_.load()) {
+        loop_.Post([this, alive = alive_, name] {
+            if (!alive->load())
+                return;
+            if (auto* owner = GetSettingsService(name))
+                owner->RequestSyncSettings();
+        });
+    }
 }
 
 void TaviCore::UnregisterUserData(const std::string& name) {
@@ -172,7 +223,56 @@ void TaviCore::UnregisterUserData(const std::string& name) {
 IService* TaviCore::GetUserDataOwner(const std::string& name) {
     std::shared_lock<std::shared_mutex> lock(servicesMutex_);
     auto found = userDataOwners_.find(name);
-    return found == userDataOwners_.end() ? nullptr : found->second;
+    return found == userDataOwners_.end() || !found->second.synced ? nullptr : found->second.service;
+}
+
+void TaviCore::OnMessengerSignedIn(std::uint32_t serverTimeTag) {
+    timeTags_->SetTimeTag(kServerTimeTag, serverTimeTag);
+    messengerSignedIn_.store(true);
+    loop_.Post([this, alive = alive_] {
+        if (alive->load())
+            RequestSettingsSync();
+    });
+}
+
+void TaviCore::OnMessengerSignedOut() {
+    messengerSignedIn_.store(false);
+}
+
+std::vector<std::string> TaviCore::GetSyncedUserDataNames() {
+    std::vector<std::string> names;
+    std::shared_lock<std::shared_mutex> lock(servicesMutex_);
+    for (const auto& [name, registration] : userDataOwners_)
+        if (registration.synced)
+            names.push_back(name);
+    return names;
+}
+
+microblog::IMicroBlogService* TaviCore::GetSettingsService(const std::string& name) {
+    return AsSettingsOwner(GetUserDataOwner(name));
+}
+
+int TaviCore::RequestSettingsSync() {
+    // Looked up again one by one: a sync request may run plug-in code that changes the registrations.
+    int asked = 0;
+    for (const std::string& name : GetSyncedUserDataNames()) {
+        if (auto* owner = GetSettingsService(name)) {
+            owner->RequestSyncSettings();
+            ++asked;
+        }
+    }
+    return asked;
+}
+
+bool TaviCore::RequestSettingsUpload(const std::string& name) {
+    auto* owner = GetSettingsService(name);
+    if (owner == nullptr)
+        return false;
+    Property stored;
+    if (!store_->Has(name, config_.account) || !store_->Load(name, config_.account, stored))
+        return false;
+    owner->SaveSettings(stored);
+    return true;
 }
 
 bool TaviCore::HasUserData(const std::string& name, const std::string& account) {
@@ -183,14 +283,27 @@ bool TaviCore::LoadUserData(const std::string& name, const std::string& account,
     return store_->Load(name, account, data);
 }
 
-bool TaviCore::SaveUserData(const std::string& name, const std::string& account, const Property& data, int flag) {
+bool TaviCore::SaveUserData(const std::string& name, const std::string& account, const Property& data,
+                            int flag) {
+    Property before;
+    store_->Load(name, account, before);
     if (!store_->Save(name, account, data))
         return false;
-    // Watchers hear of the save on the user-interface thread, with the map that was saved. A watcher
-    // removed before the call runs is not called.
-    loop_.Post([this, name, account, data, flag] {
+    // Watchers hear of the save on the user-interface thread, with the entries the save changed
+    // (the saved map less what was stored the same before). A watcher removed before the call runs
+    // is not called.
+    Property changed = data;
+    changed.RemoveEqual(before);
+    loop_.Post([this, alive = alive_, name, account, data, changed, flag] {
+        if (!alive->load())
+            return;
         if (onUserDataSaved)
             onUserDataSaved(name, data, flag);
+        // Settings the user changed (flag 1; defaults and copies from the server come with 0) are
+        // handed back to the service that syncs them, for the upload.
+        if (flag == 1 && account == config_.account)
+            if (auto* owner = GetSettingsService(name))
+                owner->SaveSettings(data);
         std::vector<std::uint64_t> ids;
         {
             std::lock_guard<std::mutex> lock(watchersMutex_);
@@ -208,19 +321,28 @@ bool TaviCore::SaveUserData(const std::string& name, const std::string& account,
                     continue;
                 delegate = found->delegate;
             }
-            delegate(name, data);
+            delegate(name, changed);
         }
     });
     return true;
 }
 
 void TaviCore::SetMessengerLink(std::shared_ptr<MessengerLink> link) {
-    std::lock_guard<std::mutex> lock(linkMutex_);
-    link_ = std::move(link);
+    std::shared_ptr<MessengerLink> replaced;
+    {
+        std::lock_guard<std::mutex> lock(linkMutex_);
+        replaced = std::exchange(link_, std::move(link));
+        if (replaced == link_)
+            replaced.reset();
+    }
+    // A link that is replaced stops, so that only one connection speaks for this user.
+    if (replaced)
+        replaced->Close();
 }
 
-std::unique_ptr<Unpack> TaviCore::SendPacketAndWaitResponse(const Marshallable& frame, const Marshallable& body,
-                                                            bool wait, int seconds) {
+std::unique_ptr<Unpack> TaviCore::SendPacketAndWaitResponse(const Marshallable& frame,
+                                                            const Marshallable& body, bool wait,
+                                                            int seconds) {
     std::shared_ptr<MessengerLink> link;
     {
         std::lock_guard<std::mutex> lock(linkMutex_);

@@ -2,6 +2,7 @@
 // tasks, result callbacks onto the user-interface thread, and the per-user data with its watchers.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -18,7 +19,14 @@
 #include "runtime/core/ui_loop.h"
 #include "runtime/core/user_store.h"
 
+namespace microblog {
+class IMicroBlogService;
+}
+
 namespace tavi::runtime {
+
+// The time tag under which the host keeps the messenger server's tag of the user's data.
+constexpr const char* kServerTimeTag = "timetag";
 
 class Notifier;
 class PluginWindowHost;
@@ -30,6 +38,9 @@ public:
     virtual ~MessengerLink() = default;
     virtual std::unique_ptr<Unpack> SendAndWait(const std::string& frame, const std::string& body, bool wait,
                                                 int seconds) = 0;
+    // Ends the link's own work: waiting senders get no reply and the link calls nothing on the core
+    // afterwards. The core calls it before it goes away.
+    virtual void Close() {}
 };
 
 struct CoreConfig {
@@ -66,8 +77,8 @@ public:
     bool LoadUserData(const std::string& name, const std::string& account, Property& data) override;
     bool SaveUserData(const std::string& name, const std::string& account, const Property& data,
                       int flag) override;
-    std::unique_ptr<Unpack> SendPacketAndWaitResponse(const Marshallable& frame, const Marshallable& body, bool wait,
-                                                      int seconds) override;
+    std::unique_ptr<Unpack> SendPacketAndWaitResponse(const Marshallable& frame, const Marshallable& body,
+                                                      bool wait, int seconds) override;
 
     UiLoop& GetLoop() { return loop_; }
     Notifier& GetNotifier() { return *notifier_; }
@@ -76,11 +87,27 @@ public:
     void SetMessengerLink(std::shared_ptr<MessengerLink> link);
     // The service that registered the user data of that name for syncing, or null.
     IService* GetUserDataOwner(const std::string& name);
+
+    // Any thread: the messenger connection has signed in. The server's time tag of the user's data
+    // becomes the "timetag" time tag, and every service with synced user data is asked for a sync.
+    void OnMessengerSignedIn(std::uint32_t serverTimeTag);
+    void OnMessengerSignedOut();
+    bool IsMessengerSignedIn() const { return messengerSignedIn_.load(); }
+    // User-interface thread: asks every service with synced user data for a sync; how many were asked.
+    int RequestSettingsSync();
+    // The names of the user data kept on the messenger server too, and the service that keeps
+    // the data of a name (null when none does).
+    std::vector<std::string> GetSyncedUserDataNames();
+    microblog::IMicroBlogService* GetSettingsService(const std::string& name);
+    // User-interface thread: asks the owner of the synced user data of that name to upload the stored
+    // copy; false when nobody syncs it.
+    bool RequestSettingsUpload(const std::string& name);
     // Waits (running the loop) until no task is queued or running and no call is pending.
     bool WaitIdle(std::int64_t boundMilliseconds);
     // Tasks queued or running.
     int ActiveTasks() const;
-    // Called on the user-interface thread after each save of user data, before the watchers.
+    // Called on the user-interface thread after each save of user data, with the whole saved map,
+    // before the watchers (which get only the changed entries).
     std::function<void(const std::string& name, const Property& data, int flag)> onUserDataSaved;
 
 private:
@@ -114,10 +141,17 @@ private:
     std::mutex watchersMutex_;
     std::vector<Watcher> watchers_;
     std::uint64_t nextWatcher_ = 1;
-    std::map<std::string, IService*> userDataOwners_;
+    struct UserDataRegistration {
+        IService* service;
+        bool synced; // kept on the messenger server as well
+    };
+    std::map<std::string, UserDataRegistration> userDataOwners_; // guarded by servicesMutex_
 
     std::mutex linkMutex_;
     std::shared_ptr<MessengerLink> link_;
+    std::atomic<bool> messengerSignedIn_{false};
+    // Calls posted to the loop check this before they touch the core, which may be gone by then.
+    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
 };
 
 } // namespace tavi::runtime

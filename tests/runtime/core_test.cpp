@@ -257,7 +257,7 @@ TEST(UserData, SavedInOneProcessIsLoadedInTheNext) {
     EXPECT_EQ(reloaded, smaller);
 }
 
-TEST(UserData, WatcherSeesTheSavedMapOnTheUiThreadUntilItStopsWatching) {
+TEST(UserData, WatcherSeesWhatTheSaveChangedOnTheUiThreadUntilItStopsWatching) {
     testenv::HostRuntime host;
     struct Watch {
         void OnChanged(const std::string& name, const Property& data) {
@@ -280,10 +280,17 @@ TEST(UserData, WatcherSeesTheSavedMapOnTheUiThreadUntilItStopsWatching) {
     EXPECT_EQ(watch.last, first);
     EXPECT_TRUE(watch.onUi);
 
-    host.core().SaveUserData("microblog", account, Property(Property::Map{{2, "b"}}), 1);
+    // A save that changes one entry of the stored map reports only that entry.
+    Property widened(Property::Map{{1, "a"}, {2, "b"}});
+    host.core().SaveUserData("microblog", account, widened, 1);
+    host.loop().RunUntilIdle();
+    ASSERT_EQ(watch.names.size(), 2u);
+    EXPECT_EQ(watch.last, Property(Property::Map{{2, "b"}}));
+
+    host.core().SaveUserData("microblog", account, Property(Property::Map{{2, "c"}}), 1);
     host.core().UnwatchUserData(&watch);
     host.loop().RunUntilIdle();
-    EXPECT_EQ(watch.names.size(), 1u);
+    EXPECT_EQ(watch.names.size(), 2u);
 }
 
 TEST(TimeTags, AreKeptPerNameAndStartAtZero) {

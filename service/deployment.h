@@ -1,0 +1,23 @@
+// Where this installation's services live: the REST interface's base address, the web site's base
+// address and the picture short-link prefix, read from <app>/plugin/microblog/deploy.ini.
+#pragma once
+
+#include <string>
+
+namespace microblog {
+
+struct Deployment {
+    std::string apiRoot = "http://127.0.0.1:8790/";
+    std::string webRoot = "http://127.0.0.1:8790/web";
+    std::string picturePrefix = "http://127.0.0.1:8790/p/";
+};
+
+// Reads the file (keys api_root, web_root, picture_prefix; '#' and ';' start comments). Keys that
+// are missing keep their defaults; api_root always ends in '/'.
+Deployment ReadDeployment(const std::string& path);
+
+// The settings read at load, for every part of the plug-in.
+Deployment CurrentDeployment();
+void SetCurrentDeployment(const Deployment& deployment);
+
+} // namespace microblog

@@ -1,0 +1,86 @@
+// OAuth 1.0 signing with HMAC-SHA1: the percent-encoding, the sorted parameter map, the base
+// string and the signed query or form body, and the reply of the xAuth access-token exchange.
+// The service calls these on its worker threads right before each request.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace microblog {
+
+// Every byte outside A-Z a-z 0-9 - . _ ~ becomes %XX with upper-case hex digits.
+std::string PercentEncode(const std::string& bytes);
+// The reverse, for form-encoded replies: %XX and '+' for a blank. Malformed escapes stay as they are.
+std::string PercentDecode(const std::string& text);
+
+// Parameter names mapped to already-encoded values, in byte order of the names.
+class OAuthParamMap {
+public:
+    using Map = std::map<std::string, std::string>;
+
+    // Request parameters never replace an entry that is there.
+    void Insert(const std::string& name, const std::string& encodedValue) { entries_.emplace(name, encodedValue); }
+    // OAuth parameters (token, timestamp, nonce, signature) always do.
+    void Set(const std::string& name, const std::string& encodedValue) { entries_[name] = encodedValue; }
+    void Clear() { entries_.clear(); }
+    const Map& Entries() const { return entries_; }
+    bool Has(const std::string& name) const { return entries_.count(name) != 0; }
+    // name=value pairs joined with '&', in map order.
+    std::string Join() const;
+
+private:
+    Map entries_;
+};
+
+// Request parameters as the operations build them: names to values in the system code page.
+using RequestParams = std::map<std::string, std::string>;
+
+// What a request is signed with.
+struct OAuthSigner {
+    std::string apiRoot;
+    std::string consumerKey;
+    std::string consumerSecret;
+    std::string signatureMethod = "HMAC-SHA1";
+    std::string version = "1.0";
+    std::string token;
+    std::string tokenSecret;
+};
+
+// The nonce sequence 1, 2, ..., 1001, 0, 1, ... shared by every request of one service. Safe to
+// advance from several workers at once: each gets its own value.
+class NonceCounter {
+public:
+    unsigned Next();
+    void Reset(unsigned value) { value_.store(value); }
+    unsigned Current() const { return value_.load(); }
+
+private:
+    std::atomic<unsigned> value_{0};
+};
+
+// Fills the map with the consumer key, signature method, empty timestamp and nonce, and version.
+void InitOAuthParams(OAuthParamMap& map, const OAuthSigner& signer);
+// InitOAuthParams, then every request parameter converted to UTF-8 and percent-encoded.
+void AddRequestParams(OAuthParamMap& map, const OAuthSigner& signer, const RequestParams& params);
+
+// The current time in seconds, as decimal text, and the nonce of counter value c (MD5 of "c").
+std::string MakeTimestamp();
+std::string MakeNonce(unsigned counterValue);
+
+// Completes token, timestamp and nonce in the map and returns the Base64 HMAC-SHA1 signature.
+// With base non-null the signature base string is stored there.
+std::string ComputeSignature(OAuthParamMap& map, const OAuthSigner& signer, const std::string& methodPrefix,
+                             const std::string& path, bool withToken, const std::string& timestamp,
+                             const std::string& nonce, std::string* base = nullptr);
+// Signs, adds oauth_signature, returns the joined query (GET) or body (POST) and empties the map.
+std::string BuildSignedQuery(OAuthParamMap& map, const OAuthSigner& signer, const std::string& methodPrefix,
+                             const std::string& path, bool withToken, const std::string& timestamp,
+                             const std::string& nonce, std::string* base = nullptr);
+
+// Reads the form-encoded access-token reply by name, percent-decoding the values. False (and the
+// outputs untouched) unless both oauth_token and oauth_token_secret are there.
+bool ParseAccessTokenReply(const std::string& body, std::string& token, std::string& tokenSecret);
+
+} // namespace microblog

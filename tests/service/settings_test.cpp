@@ -1,0 +1,135 @@
+// The service's per-user settings: defaults, loading, storing and what each does to the state.
+#include "host/common.h"
+#include "service/settings.h"
+#include "tests/service/service_fixture.h"
+
+namespace {
+
+using namespace microblog;
+using servicetest::ServiceTest;
+
+TEST_F(ServiceTest, FirstLoadWritesTheEightDefaultsWithTheMessengerCredentials) {
+    MicroBlogService* service = Load();
+    tavi::Property stored = Stored();
+    ASSERT_EQ(stored.Size(), 8u);
+    EXPECT_EQ(stored.GetString(kKeyAccount), "demo@velmora.com");
+    EXPECT_EQ(stored.GetString(kKeyPassword), tavi::GetMD5("demo123"));
+    EXPECT_EQ(stored.GetInteger(kKeyPromptEnabled), 1);
+    EXPECT_EQ(stored.GetInteger(kKeyPromptInterval), 15);
+    EXPECT_EQ(stored.GetInteger(kKeyBound), 0);
+    EXPECT_EQ(stored.GetInteger(kKeyReserved6), 1);
+    EXPECT_EQ(stored.GetInteger(kKeyReserved7), 0);
+    EXPECT_EQ(stored.GetInteger(kKeyReserved8), 0);
+    EXPECT_EQ(service->GetState(), 0u);
+    EXPECT_EQ(service->GetPromptInterval(), 15);
+    // The user folder is made at load.
+    EXPECT_TRUE(tavi::IsFileExist(service->GetUserFolder()));
+    EXPECT_EQ(service->GetUserFolder(), host_->appDir() + "/users/demo@velmora.com/microblog");
+}
+
+TEST_F(ServiceTest, OnlyAStoredBoundValueOfOneBinds) {
+    for (int bound : {2, 1, 0}) {
+        tavi::Property stored;
+        stored.SetInteger(kKeyBound, bound);
+        stored.SetString(kKeyAccount, "demo@velmora.com");
+        host_->core().SaveUserData("microblog", account_, stored, 1);
+        MicroBlogService* service = Load();
+        EXPECT_EQ(service->GetState() & kStateBound, bound == 1 ? kStateBound : 0u) << bound;
+        Unload();
+    }
+}
+
+TEST_F(ServiceTest, StoringTheFirstFiveKeysKeepsTheOthersAndDropsTheToken) {
+    MicroBlogService* service = Load();
+    tavi::Property update;
+    update.SetString(kKeyAccount, "other@velmora.com");
+    update.SetString(kKeyPassword, "p");
+    update.SetInteger(kKeyPromptEnabled, 0);
+    update.SetInteger(kKeyPromptInterval, 30);
+    update.SetInteger(kKeyBound, 1);
+    service->StoreSettingsMap(update);
+    tavi::Property stored = Stored();
+    EXPECT_EQ(stored.Size(), 8u);
+    EXPECT_EQ(stored.GetInteger(kKeyReserved6), 1);
+    EXPECT_EQ(stored.GetString(kKeyAccount), "other@velmora.com");
+    EXPECT_EQ(service->GetState(), kStateBound);
+    EXPECT_EQ(service->GetPromptEnabled(), 0);
+    EXPECT_EQ(service->GetPromptInterval(), 30);
+    std::string account, password;
+    service->GetAccount(account, password);
+    EXPECT_EQ(account, "other@velmora.com");
+    EXPECT_EQ(password, "p");
+}
+
+TEST_F(ServiceTest, NonAsciiAccountAndPasswordSurviveStoreAndLoad) {
+    MicroBlogService* service = Load();
+    std::string account = tavi::utf8_to_CString("用户@velmora.com");
+    std::string password = tavi::utf8_to_CString("密码 \xF0\x9F\x98\x80");
+    service->SetAccount(account, password, 1);
+    // UTF-8 in the store...
+    EXPECT_EQ(Stored().GetMap().at(kKeyAccount), "用户@velmora.com");
+    Unload();
+    // ...and the system code page in memory after the next load.
+    service = Load();
+    std::string readAccount, readPassword;
+    service->GetAccount(readAccount, readPassword);
+    EXPECT_EQ(readAccount, account);
+    EXPECT_EQ(readPassword, password);
+    EXPECT_EQ(service->GetState(), kStateBound);
+}
+
+TEST_F(ServiceTest, SetAccountWithoutPersistChangesOnlyMemory) {
+    MicroBlogService* service = Load();
+    tavi::Property before = Stored();
+    service->SetAccount("x@velmora.com", "y", 0);
+    EXPECT_EQ(Stored(), before);
+    EXPECT_EQ(service->GetState(), 0u);
+    std::string account, password;
+    service->GetAccount(account, password);
+    EXPECT_EQ(account, "x@velmora.com");
+}
+
+TEST_F(ServiceTest, EmptyStoredAccountFallsBackToTheMessengerUser) {
+    tavi::Property stored;
+    stored.SetString(kKeyAccount, "");
+    stored.SetString(kKeyPassword, "kept");
+    host_->core().SaveUserData("microblog", account_, stored, 1);
+    MicroBlogService* service = Load();
+    std::string account, password;
+    service->GetAccount(account, password);
+    EXPECT_EQ(account, "demo@velmora.com");
+    EXPECT_EQ(password, tavi::GetMD5("demo123"));
+}
+
+// Counts the reminder polls that reach the worker.
+struct PollCountingService : MicroBlogService {
+    using MicroBlogService::MicroBlogService;
+    void RunLatestReminds(tavi::ITaskClass*) override { ++polls; }
+    std::atomic<int> polls{0};
+};
+
+TEST_F(ServiceTest, StoringSettingsCancelsBothTimersAndUnloadResetsTheToolbar) {
+    auto* service = Load<PollCountingService>();
+    service->StartReminders();
+    host_->loop().Advance(60000);
+    host_->core().WaitIdle(10000);
+    EXPECT_EQ(service->polls.load(), 1);
+    service->StoreSettingsMap(tavi::Property());
+    host_->loop().Advance(3600000);
+    host_->core().WaitIdle(10000);
+    EXPECT_EQ(service->polls.load(), 1);
+    EXPECT_EQ(host_->loop().PendingTimers(), 0u);
+    Unload();
+    EXPECT_EQ(view_.calls.back(), "DestroyConfigForm");
+}
+
+TEST(MailDomains, OnlyTheElevenKnownDomainsExactly) {
+    MicroBlogService service(nullptr);
+    for (const char* known : {"velmora.com", "velmora.cn", "velmora.net", "vip.velmora.com", "mail.velmora.com",
+                              "tavi.velmora.com", "velmora.com.cn", "gmail.com", "outlook.com", "yahoo.com", "qq.com"})
+        EXPECT_EQ(service.IsKnownMailDomain(known), 1) << known;
+    for (const char* unknown : {"", "VELMORA.COM", "Gmail.com", "velmora.com.", "example.com", "velmora.org", "qq.co"})
+        EXPECT_EQ(service.IsKnownMailDomain(unknown), 0) << unknown;
+}
+
+} // namespace
