@@ -7,9 +7,9 @@
 namespace microblog {
 
 struct Deployment {
-    std::string apiRoot = "http://127.0.0.1:8790/";
-    std::string webRoot = "http://127.0.0.1:8790/web";
-    std::string picturePrefix = "http://127.0.0.1:8790/p/";
+    std::string apiRoot = "http://127.0.0.1:8990/";
+    std::string webRoot = "http://127.0.0.1:8990/web";
+    std::string picturePrefix = "http://127.0.0.1:8990/p/";
 };
 
 // Reads the file (keys api_root, web_root, picture_prefix; '#' and ';' start comments). Keys that
