@@ -7,9 +7,15 @@
 #include <iostream>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "host/common.h"
+#include "host/msgbox.h"
+#include "host/skin.h"
 #include "runtime/common/runtime_settings.h"
 #include "runtime/core/host_services.h"
+#include "runtime/service/msgbox_host.h"
+#include "runtime/skin/skin_runtime.h"
 
 namespace tavi::app {
 namespace {
@@ -27,7 +33,8 @@ std::vector<std::string> ListDirectory(const std::string& path, bool directories
             continue;
         bool isDir = entry->d_type == DT_DIR;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK)
-            isDir = IsFileExist(path + "/" + name + "/.");
+            isDir =
+                IsFileExist(path + "/" + name + "/."); // NOLINT(performance-inefficient-string-concatenation)
         if (isDir == directories)
             names.push_back(name);
     }
@@ -94,38 +101,138 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
     return words;
 }
 
+void HostLayout::ActivateWindow(IPluginWindow* window) {
+    active_ = window;
+    if (container_)
+        container_->ActivateWindow(window);
+}
+
+void HostLayout::DeactivateWindow(IPluginWindow* window) {
+    if (active_ != window)
+        return;
+    active_ = nullptr;
+    if (window)
+        window->SetVisible(false);
+}
+
+void HostLayout::GetClientRect(SkinRect& rect) {
+    rect = container_ ? container_->GetRect() : SkinRect{};
+}
+
+void* HostLayout::GetHostWindow() {
+    CDockFormEx* main = CSkinWndManager::GetInstance()->GetMainForm();
+    return main ? main->GetSafeHwnd() : nullptr;
+}
+
+void HostLayout::Forget(IPluginWindow* window) {
+    if (active_ == window)
+        active_ = nullptr;
+    if (container_)
+        container_->RemovePluginWindow(window);
+}
+
 HostApp::HostApp(HostOptions options, std::ostream& out) : options_(std::move(options)), out_(out) {
     runtime::SetAppPath(options_.appDir);
     SetSystemCodePage(options_.codePage);
     runtime::SetLanguage(options_.language);
     auto& loop = runtime::UiLoop::Instance();
     loop.BindToCurrentThread();
-    core_ = std::make_unique<runtime::TaviCore>(runtime::CoreConfig{options_.account, options_.password, 4}, loop);
+    core_ = std::make_unique<runtime::TaviCore>(runtime::CoreConfig{options_.account, options_.password, 4},
+                                                loop);
     runtime::TaviCore::Install(core_.get());
+    CSkinWebBrowser::InitControlContainer();
+    mainForm_ = runtime::CreateHostMainForm();
+    if (mainForm_ == nullptr)
+        Error("cannot build the main form: " + CSkinManager::GetInstance()->GetLastError());
+    else
+        layout_.SetContainer(mainForm_->GetPluginContainer());
+    runtime::SetMessageBoxResponder([this](const runtime::MessageBoxRequest& request) {
+        return AnswerMessageBox(request.buttons, request.title, request.text);
+    });
     RegisterCommands();
+    RegisterUiCommands();
 }
 
 HostApp::~HostApp() {
     UnloadPlugins();
+    runtime::SetMessageBoxResponder(nullptr);
+    if (mainForm_) {
+        layout_.SetContainer(nullptr);
+        mainForm_->Release();
+        mainForm_ = nullptr;
+    }
     runtime::TaviCore::Install(nullptr);
     core_.reset();
 }
 
-void HostApp::Say(const std::string& utf8Line) { out_ << utf8Line << '\n' << std::flush; }
+int HostApp::AnswerMessageBox(int buttons, const std::string& title, const std::string& text) {
+    static const char* const kNames[] = {"none", "yes", "no", "cancel"};
+    std::string box = "msgbox " + CString_to_utf8(title) + ": " + CString_to_utf8(text);
+    int answer = 0;
+    if (!answers_.empty()) {
+        answer = answers_.front();
+        answers_.pop_front();
+    } else if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) {
+        // A person at the terminal answers the box.
+        out_ << box << (buttons >= kMsgBoxButtonsYesNo ? " [yes/no] " : " [ok] ") << std::flush;
+        std::string reply;
+        std::getline(std::cin, reply);
+        answer = (reply == "y" || reply == "yes" || reply == "ok") ? kMsgBoxAnswerYes : kMsgBoxAnswerNo;
+    }
+    if (buttons == kMsgBoxButtonsOk)
+        answer = kMsgBoxAnswerYes;
+    else if (answer < kMsgBoxAnswerYes || answer > buttons)
+        answer = buttons == kMsgBoxButtonsYesNoCancel ? kMsgBoxAnswerCancel : kMsgBoxAnswerNo;
+    Say(box + " -> " + (buttons == kMsgBoxButtonsOk ? "ok" : kNames[answer]));
+    return answer;
+}
 
-void HostApp::Error(const std::string& message) { Say("error: " + message); }
+void HostApp::Say(const std::string& utf8Line) {
+    out_ << utf8Line << '\n' << std::flush;
+}
+
+void HostApp::Error(const std::string& message) {
+    Say("error: " + message);
+}
 
 std::vector<HostApp::LoadedPlugin> HostApp::FindPlugins() {
     std::vector<LoadedPlugin> found;
     std::string pluginRoot = GetAppPath() + "plugin";
     for (const std::string& folder : ListDirectory(pluginRoot, true)) {
-        std::string dir = pluginRoot + "/" + folder;
+        std::string dir = pluginRoot;
+        dir.append("/").append(folder).append("/");
         for (const std::string& file : ListDirectory(dir, false)) {
             if (file.size() > 3 && file.compare(file.size() - 3, 3, ".so") == 0)
-                found.push_back(LoadedPlugin{dir + "/" + file, nullptr, nullptr});
+                found.push_back(LoadedPlugin{dir + file, nullptr, nullptr});
         }
     }
     return found;
+}
+
+bool HostApp::StartPlugin(LoadedPlugin& loaded) {
+    IPlugin* plugin = loaded.plugin;
+    // As the messenger does: the plug-in's strings and skin files first, then its load.
+    runtime::LoadStringTable(plugin->stringTableFilePath);
+    plugin->ResetSkinFile();
+    if (loaded.hook)
+        runtime::AddPreTranslateHook(loaded.hook);
+    void* parent = mainForm_ ? mainForm_->GetSafeHwnd() : nullptr;
+    if (!plugin->OnLoad(parent, &layout_))
+        Error("plug-in did not load: " + CString_to_utf8(plugin->name));
+    plugins_.push_back(loaded);
+    PlacePluginWindows();
+    Say("loaded " + CString_to_utf8(plugin->name) + " (" + std::to_string(plugin->pluginId) + ")");
+    return true;
+}
+
+void HostApp::PlacePluginWindows() {
+    CSkinPluginContainer* container = mainForm_ ? mainForm_->GetPluginContainer() : nullptr;
+    if (container == nullptr)
+        return;
+    for (IPluginWindow* window : core_->GetWindowHost().GetWindows())
+        if (window->GetParent() != container)
+            container->AddPluginWindow(window);
+    mainForm_->RePositionSubControls();
 }
 
 bool HostApp::LoadPlugins() {
@@ -137,23 +244,26 @@ bool HostApp::LoadPlugins() {
             Error(std::string("cannot load plug-in: ") + dlerror());
             continue;
         }
-        auto factory = reinterpret_cast<GetTaviPluginInstanceFn>(dlsym(candidate.handle, "GetTaviPluginInstance"));
+        auto factory =
+            reinterpret_cast<GetTaviPluginInstanceFn>(dlsym(candidate.handle, "GetTaviPluginInstance"));
         candidate.plugin = factory ? factory() : nullptr;
         if (candidate.plugin == nullptr) {
             Error("not a plug-in: " + candidate.path);
             dlclose(candidate.handle);
             continue;
         }
-        // As the messenger does: the plug-in's strings and skin files first, then its load.
-        runtime::LoadStringTable(candidate.plugin->stringTableFilePath);
-        candidate.plugin->ResetSkinFile();
-        if (!candidate.plugin->OnLoad(nullptr, &layout_))
-            Error("plug-in did not load: " + CString_to_utf8(candidate.plugin->name));
-        plugins_.push_back(candidate);
-        Say("loaded " + CString_to_utf8(candidate.plugin->name) + " (" + std::to_string(candidate.plugin->pluginId) +
-            ")");
+        candidate.hook =
+            reinterpret_cast<MyPreTranslateMessageFn>(dlsym(candidate.handle, "MyPreTranslateMessage"));
+        StartPlugin(candidate);
     }
     return IsLoaded();
+}
+
+bool HostApp::AddPlugin(IPlugin* plugin, MyPreTranslateMessageFn hook) {
+    if (plugin == nullptr)
+        return false;
+    LoadedPlugin loaded{"(built in)", nullptr, plugin, hook};
+    return StartPlugin(loaded);
 }
 
 void HostApp::UnloadPlugins() {
@@ -161,17 +271,30 @@ void HostApp::UnloadPlugins() {
         return;
     // Let running tasks and their callbacks finish while the plug-ins' code is still there.
     core_->WaitIdle(kWaitBoundMilliseconds);
+    // The messenger closes the plug-ins' forms before it unloads them.
+    CSkinWndManager::GetInstance()->QueryCloseForms();
     for (auto it = plugins_.rbegin(); it != plugins_.rend(); ++it) {
         it->plugin->OnUnLoad();
         Say("unloaded " + CString_to_utf8(it->plugin->name));
     }
     core_->WaitIdle(kWaitBoundMilliseconds);
-    for (auto it = plugins_.rbegin(); it != plugins_.rend(); ++it)
-        dlclose(it->handle);
+    // A window the plug-in did not take back must not outlive its code in the container.
+    if (CSkinPluginContainer* container = mainForm_ ? mainForm_->GetPluginContainer() : nullptr) {
+        for (IPluginWindow* window : container->GetPluginWindows())
+            layout_.Forget(window);
+    }
+    for (auto it = plugins_.rbegin(); it != plugins_.rend(); ++it) {
+        if (it->hook)
+            runtime::RemovePreTranslateHook(it->hook);
+        if (it->handle)
+            dlclose(it->handle);
+    }
     plugins_.clear();
 }
 
-void HostApp::Pump() { core_->GetLoop().RunUntilIdle(); }
+void HostApp::Pump() {
+    core_->GetLoop().RunUntilIdle();
+}
 
 void HostApp::Add(const std::string& name, std::string usage, std::string help, Handler handler) {
     commands_[name] = Command{std::move(usage), std::move(help), std::move(handler)};
@@ -180,10 +303,11 @@ void HostApp::Add(const std::string& name, std::string usage, std::string help, 
 void HostApp::RegisterCommands() {
     Add("help", "help", "list the commands", [this](const std::vector<std::string>&) {
         for (const auto& [name, command] : commands_)
-            Say("  " + command.usage + std::string(command.usage.size() < 24 ? 24 - command.usage.size() : 1, ' ') +
-                command.help);
+            Say("  " + command.usage +
+                std::string(command.usage.size() < 24 ? 24 - command.usage.size() : 1, ' ') + command.help);
     });
-    Add("quit", "quit", "unload the plug-ins and end", [this](const std::vector<std::string>&) { quit_ = true; });
+    Add("quit", "quit", "unload the plug-ins and end",
+        [this](const std::vector<std::string>&) { quit_ = true; });
     Add("load", "load", "load the plug-ins again", [this](const std::vector<std::string>&) {
         if (IsLoaded())
             Error("plug-ins are loaded already");
@@ -195,29 +319,30 @@ void HostApp::RegisterCommands() {
             Error("no plug-in is loaded");
         UnloadPlugins();
     });
-    Add("menu", "menu [ID]", "list the plug-ins' menu items, or choose one", [this](const std::vector<std::string>& args) {
-        long long wanted = -1;
-        if (args.size() > 1 && (!ParseInt(args[1], wanted) || wanted < 0)) {
-            Error("menu: not a menu id: " + args[1]);
-            return;
-        }
-        bool chosen = false;
-        for (LoadedPlugin& loaded : plugins_) {
-            IMenu* menu = loaded.plugin->GetPluginMenu();
-            if (menu == nullptr)
-                continue;
-            if (wanted < 0) {
-                Say(std::to_string(menu->GetID()) + " " + CString_to_utf8(menu->GetText()));
-            } else if (menu->GetID() == static_cast<unsigned long long>(wanted)) {
-                menu->Choose();
-                chosen = true;
+    Add("menu", "menu [ID]", "list the plug-ins' menu items, or choose one",
+        [this](const std::vector<std::string>& args) {
+            long long wanted = -1;
+            if (args.size() > 1 && (!ParseInt(args[1], wanted) || wanted < 0)) {
+                Error("menu: not a menu id: " + args[1]);
+                return;
             }
-            menu->Release();
-        }
-        if (wanted >= 0 && !chosen)
-            Error("menu: no item " + args[1]);
-        Pump();
-    });
+            bool chosen = false;
+            for (LoadedPlugin& loaded : plugins_) {
+                IMenu* menu = loaded.plugin->GetPluginMenu();
+                if (menu == nullptr)
+                    continue;
+                if (wanted < 0) {
+                    Say(std::to_string(menu->GetID()) + " " + CString_to_utf8(menu->GetText()));
+                } else if (menu->GetID() == static_cast<unsigned long long>(wanted)) {
+                    menu->Choose();
+                    chosen = true;
+                }
+                menu->Release();
+            }
+            if (wanted >= 0 && !chosen)
+                Error("menu: no item " + args[1]);
+            Pump();
+        });
     Add("settings", "settings", "open the plug-in's settings", [this](const std::vector<std::string>&) {
         if (plugins_.empty()) {
             Error("no plug-in is loaded");
@@ -228,10 +353,11 @@ void HostApp::RegisterCommands() {
                 Error("settings: the plug-in has no settings open now");
         Pump();
     });
-    Add("wait", "wait", "run until no task or call is pending (60 s at most)", [this](const std::vector<std::string>&) {
-        if (!core_->WaitIdle(kWaitBoundMilliseconds))
-            Error("wait: still busy after 60 s");
-    });
+    Add("wait", "wait", "run until no task or call is pending (60 s at most)",
+        [this](const std::vector<std::string>&) {
+            if (!core_->WaitIdle(kWaitBoundMilliseconds))
+                Error("wait: still busy after 60 s");
+        });
     Add("advance", "advance SECONDS", "move the clock forward, running the timers that fall due",
         [this](const std::vector<std::string>& args) {
             double seconds = 0;
@@ -246,9 +372,10 @@ void HostApp::RegisterCommands() {
         if (notices.empty())
             Say("no notices");
         for (const auto& notice : notices)
-            Say("notice " + std::to_string(notice.kind) + ": " + CString_to_utf8(notice.record.title) + " | " +
-                CString_to_utf8(notice.record.content) + " (" + std::to_string(notice.record.displayMilliseconds) +
-                ", " + std::to_string(notice.record.style) + ")");
+            Say("notice " + std::to_string(notice.kind) + ": " + CString_to_utf8(notice.record.title) +
+                " | " + CString_to_utf8(notice.record.content) + " (" +
+                std::to_string(notice.record.displayMilliseconds) + ", " +
+                std::to_string(notice.record.style) + ")");
     });
 }
 

@@ -1,8 +1,9 @@
 // The host program's model of the messenger: it loads the plug-ins from the app folder, gives their
-// windows a layout, runs the user-interface loop and carries out the commands of a script or of the
-// terminal.
+// windows a place in its main form, runs the user-interface loop and carries out the commands of a
+// script or of the terminal.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <map>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/dock_form.h"
 #include "host/plugin.h"
 #include "runtime/core/tavi_core.h"
 
@@ -23,21 +25,21 @@ struct HostOptions {
     std::string language = "zh-CN";
 };
 
-// The host's layout: the one place in which plug-in windows are shown.
+// The host's layout: plug-in windows show in the main form's plug-in container, one at a time.
 class HostLayout : public IPluginWindowLayout {
 public:
-    void ActivateWindow(IPluginWindow* window) override { active_ = window; }
-    void DeactivateWindow(IPluginWindow* window) override {
-        if (active_ == window)
-            active_ = nullptr;
-    }
+    void SetContainer(CSkinPluginContainer* container) { container_ = container; }
+    void ActivateWindow(IPluginWindow* window) override;
+    void DeactivateWindow(IPluginWindow* window) override;
     bool IsWindowActive(IPluginWindow* window) override { return active_ == window; }
     void SetWindowTitle(IPluginWindow*, const std::string& title) override { title_ = title; }
-    void GetClientRect(SkinRect& rect) override { rect = SkinRect{0, 0, 300, 600}; }
-    void* GetHostWindow() override { return nullptr; }
+    void GetClientRect(SkinRect& rect) override;
+    void* GetHostWindow() override;
     IPluginWindow* GetActive() const { return active_; }
+    void Forget(IPluginWindow* window);
 
 private:
+    CSkinPluginContainer* container_ = nullptr;
     IPluginWindow* active_ = nullptr;
     std::string title_;
 };
@@ -51,6 +53,9 @@ public:
 
     // Loads every plug-in found under <app>/plugin/*/. False when none could be loaded.
     bool LoadPlugins();
+    // Loads a plug-in object that lives in this program (not in a library of its own), as the
+    // messenger does with its built-in plug-ins. hook is its message pre-translation, or null.
+    bool AddPlugin(IPlugin* plugin, MyPreTranslateMessageFn hook);
     void UnloadPlugins();
     bool IsLoaded() const { return !plugins_.empty(); }
 
@@ -60,12 +65,21 @@ public:
     void Pump();
 
     runtime::TaviCore& GetCore() { return *core_; }
+    CDockFormEx* GetMainForm() const { return mainForm_; }
+    // Answers for the next message boxes (1 yes, 2 no, 3 cancel), in order.
+    void QueueAnswer(int answer) { answers_.push_back(answer); }
+    // Adds a command that another part of the host program carries out.
+    void AddCommand(const std::string& name, std::string usage, std::string help,
+                    std::function<void(const std::vector<std::string>& args)> handler) {
+        Add(name, std::move(usage), std::move(help), std::move(handler));
+    }
 
 private:
     struct LoadedPlugin {
         std::string path;
         void* handle = nullptr;
         IPlugin* plugin = nullptr;
+        MyPreTranslateMessageFn hook = nullptr;
     };
     using Handler = std::function<void(const std::vector<std::string>& args)>;
     struct Command {
@@ -75,17 +89,31 @@ private:
     };
 
     void RegisterCommands();
+    void RegisterUiCommands();
     void Add(const std::string& name, std::string usage, std::string help, Handler handler);
     void Say(const std::string& utf8Line);
     void Error(const std::string& message);
     std::vector<LoadedPlugin> FindPlugins();
+    bool StartPlugin(LoadedPlugin& loaded);
+    void PlacePluginWindows();
+    int AnswerMessageBox(int buttons, const std::string& title, const std::string& text);
+
+    // What the UI commands act on: the focused form first, then the shown plug-in window, then
+    // the main form.
+    CSkinForm* FocusedForm() const;
+    IPluginWindow* ShownPluginWindow() const;
+    std::vector<CSkinObject*> SearchRoots() const;
+    CSkinObject* FindControl(const std::string& name, std::string& error) const;
+    CSkinWnd* FindWindowById(const std::string& id) const;
 
     HostOptions options_;
     std::ostream& out_;
     std::unique_ptr<runtime::TaviCore> core_;
+    CDockFormEx* mainForm_ = nullptr;
     HostLayout layout_;
     std::vector<LoadedPlugin> plugins_;
     std::map<std::string, Command> commands_;
+    std::deque<int> answers_;
     bool quit_ = false;
 };
 

@@ -5,8 +5,10 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/host_app.h"
+#include "app/messenger_commands.h"
 #include "host/global_helper.h"
 #include "runtime/net/proxy_settings.h"
 
@@ -16,16 +18,20 @@ void Usage(std::ostream& out) {
     out << "usage: tavi --app-dir DIR --user ACCOUNT --password PASSWORD [--script FILE | --repl]\n"
            "            [--code-page GB18030|CP936] [--lang zh-CN|en]\n"
            "            [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://[USER:PASSWORD@]HOST:PORT]\n"
+           "            [--exec COMMAND]...  (commands run after loading, before the input)\n"
            "Loads the plug-ins under DIR/plugin/*/ as the messenger user ACCOUNT and runs host\n"
            "commands from FILE, or from the terminal (type help for the list).\n";
+    out << tavi::app::MessengerUsage();
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     tavi::app::HostOptions options;
+    tavi::app::MessengerOptions messenger;
     std::string script;
     std::string proxyText;
+    std::vector<std::string> startup;
     bool repl = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -50,7 +56,20 @@ int main(int argc, char** argv) {
             value(options.language);
         else if (arg == "--proxy")
             value(proxyText);
-        else if (arg == "--repl")
+        else if (arg == "--exec") {
+            std::string command;
+            value(command);
+            startup.push_back(command);
+        }
+        else if (tavi::app::IsMessengerOption(arg)) {
+            std::string text;
+            std::string problem;
+            value(text);
+            if (!tavi::app::SetMessengerOption(messenger, arg, text, problem)) {
+                std::cerr << "tavi: " << problem << "\n";
+                return 2;
+            }
+        } else if (arg == "--repl")
             repl = true;
         else if (arg == "--help" || arg == "-h") {
             Usage(std::cout);
@@ -94,9 +113,19 @@ int main(int argc, char** argv) {
     bool prompt = repl && script.empty() && isatty(STDIN_FILENO);
 
     tavi::app::HostApp host(options, std::cout);
+    tavi::app::MessengerSession messengerSession(host.GetCore(), messenger, std::cout);
+    messengerSession.RegisterCommands([&host](const std::string& name, std::string usage, std::string help,
+                                              tavi::app::MessengerSession::Handler handler) {
+        host.AddCommand(name, std::move(usage), std::move(help), std::move(handler));
+    });
+    messengerSession.Start();
     host.LoadPlugins();
+    bool running = true;
+    for (const std::string& command : startup)
+        if (running)
+            running = host.Execute(command);
     std::string line;
-    for (;;) {
+    while (running) {
         host.Pump();
         if (prompt)
             std::cout << "tavi> " << std::flush;

@@ -118,7 +118,7 @@ private:
                                                "Working from the cafe again. ",
                                                "Highly recommended: "};
         std::string text;
-        int pieces = Number(4, 9);
+        int pieces = Number(7, 14);
         for (int i = 0; i < pieces; ++i)
             text += Pick(2) == 0 ? OneOf(kChinese) : OneOf(kEnglish);
         switch (Pick(4)) {

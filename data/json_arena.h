@@ -22,9 +22,9 @@ public:
     // Frees every block.
     void Release();
 
-    static constexpr std::size_t kFirstBlock = 16 * 1024;
-    static constexpr std::size_t kLargestBlock = 1024 * 1024;
-    static constexpr std::size_t kRetainedBytes = 64 * 1024 * 1024;
+    static constexpr std::size_t kFirstBlock = std::size_t{16} * 1024;
+    static constexpr std::size_t kLargestBlock = std::size_t{1024} * 1024;
+    static constexpr std::size_t kRetainedBytes = std::size_t{64} * 1024 * 1024;
 
 private:
     struct Block {

@@ -351,6 +351,7 @@ bool JsonParser::FeedText(const unsigned char* text) {
             char* token = token_;
             std::size_t length = tokenLength_;
             std::size_t capacity = tokenCapacity_;
+            unsigned char bits = tokenBits_;
             do {
                 if (length + 2 > capacity) {
                     tokenLength_ = length;
@@ -359,9 +360,11 @@ bool JsonParser::FeedText(const unsigned char* text) {
                     token = token_;
                     capacity = tokenCapacity_;
                 }
+                bits |= *byte;
                 token[length++] = static_cast<char>(*byte++);
             } while (kPlainStringByte.plain[*byte]);
             tokenLength_ = length;
+            tokenBits_ = bits;
             continue;
         }
         if (!Feed(*byte))
@@ -554,12 +557,14 @@ bool JsonParser::Act(int action, int next, unsigned char byte) {
         return true;
     case kBeginString:
         tokenLength_ = 0;
+        tokenBits_ = 0;
         state_ = next;
         return true;
     case kEndString: {
         JsonEventData data;
         data.text = token_;
         data.length = tokenLength_;
+        data.ascii = tokenBits_ < 0x80;
         if (stack_[depth_ - 1] == kModeKey) {
             state_ = kColonS;
             return Emit(JsonEvent::Key, data);

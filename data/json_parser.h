@@ -30,6 +30,8 @@ struct JsonEventData {
     double real = 0.0;
     const char* text = nullptr;
     std::size_t length = 0;
+    // String and Key: whether every byte is below 0x80, so the text needs no conversion.
+    bool ascii = true;
 };
 
 // Returns false to stop the parse (the byte being fed is then rejected).
@@ -122,6 +124,7 @@ private:
         if (tokenLength_ + 2 > tokenCapacity_ && !GrowToken(tokenLength_ + 2))
             return false;
         token_[tokenLength_++] = static_cast<char>(byte);
+        tokenBits_ |= byte;
         return true;
     }
     bool AppendCodePoint(std::uint32_t code);
@@ -143,6 +146,8 @@ private:
     char* token_;
     std::size_t tokenCapacity_;
     std::size_t tokenLength_ = 0;
+    // The bits of every byte put into the token since it was started.
+    unsigned char tokenBits_ = 0;
 
     std::uint8_t inlineStack_[kInlineStackEntries];
     char inlineToken_[kInlineTokenBytes];

@@ -1,29 +1,11 @@
 #include "data/json_reader.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 #include "host/common.h"
 
 namespace microblog {
-namespace {
-
-bool IsAscii(const char* bytes, std::size_t length) {
-    std::size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i, 8);
-        if (word & 0x8080808080808080ull)
-            return false;
-    }
-    for (; i < length; ++i)
-        if (static_cast<unsigned char>(bytes[i]) >= 0x80)
-            return false;
-    return true;
-}
-
-} // namespace
 
 JsonReader::JsonReader() = default;
 JsonReader::~JsonReader() = default;
@@ -69,8 +51,8 @@ bool JsonReader::OnEvent(void* context, JsonEvent event, const JsonEventData& da
     return static_cast<JsonReader*>(context)->Build(event, data);
 }
 
-void JsonReader::ToSystemCodePage(const char* bytes, std::size_t length, std::string& out) {
-    if (IsAscii(bytes, length)) {
+void JsonReader::ToSystemCodePage(const char* bytes, std::size_t length, bool ascii, std::string& out) {
+    if (ascii) {
         out.assign(bytes, length);
         return;
     }
@@ -149,11 +131,11 @@ bool JsonReader::Build(JsonEvent event, const JsonEventData& data) {
         return Add(JsonValue::MakeBoolean(false)) != nullptr;
     case JsonEvent::String: {
         std::string text;
-        ToSystemCodePage(data.text, data.length, text);
+        ToSystemCodePage(data.text, data.length, data.ascii, text);
         return Add(JsonValue::MakeString(std::move(text))) != nullptr;
     }
     case JsonEvent::Key:
-        ToSystemCodePage(data.text, data.length, pendingKey_);
+        ToSystemCodePage(data.text, data.length, data.ascii, pendingKey_);
         return true;
     }
     return false;

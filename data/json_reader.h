@@ -47,7 +47,7 @@ private:
     JsonValue* Add(JsonValue node);
     bool Open(JsonValueType type);
     void Close();
-    void ToSystemCodePage(const char* bytes, std::size_t length, std::string& out);
+    void ToSystemCodePage(const char* bytes, std::size_t length, bool ascii, std::string& out);
 
     JsonValue* current_ = nullptr;
     std::string pendingKey_;

@@ -16,7 +16,7 @@ namespace microblog {
 namespace {
 
 // A saved page up to this size keeps its buffer for the next rebuild.
-constexpr std::size_t kKeptPageBytes = 4 * 1024 * 1024;
+constexpr std::size_t kKeptPageBytes = std::size_t{4} * 1024 * 1024;
 
 struct ConversionRules {
     const DisplayTimeFormatter& times;

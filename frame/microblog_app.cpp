@@ -2,8 +2,13 @@
 
 #include <cstring>
 
+#include "frame/microblog_window.h"
 #include "host/common.h"
 #include "host/core.h"
+#include "host/services.h"
+#include "host/skin_manager.h"
+#include "service/microblog_service.h"
+#include "ui/forms.h"
 
 namespace microblog {
 namespace {
@@ -63,14 +68,54 @@ void MicroBlogApp::ExitInstance() { tavi::UnRegisterMsgInstance(this); }
 
 int MicroBlogApp::OnLoad(void* parent, tavi::IPluginWindowLayout* layout) {
     tavi::ModuleStateGuard guard(GetModuleState());
-    return IPlugin::OnLoad(parent, layout);
+    loaded = 1;
+    tavi::ITavi* core = tavi::Core_GetITavi();
+    if (core == nullptr)
+        return 0;
+    auto* service = new MicroBlogService(core);
+    window_ = new MicroBlogWindow(parent, layout);
+    window_->SetPluginId(kPluginId);
+    service->SetWindow(window_);
+    core->RegisterService(service);
+    auto* windows = static_cast<tavi::IPluginWindowHost*>(core->GetService(tavi::kServicePluginWindows));
+    if (windows == nullptr)
+        return 0;
+    windows->AddPluginWindow(window_);
+    return 1;
 }
 
-int MicroBlogApp::OnUnLoad() { return IPlugin::OnUnLoad(); }
+int MicroBlogApp::OnUnLoad() {
+    if (loaded == 0)
+        return 1;
+    tavi::ITavi* core = tavi::Core_GetITavi();
+    if (core == nullptr)
+        return 0;
+    if (tavi::IService* service = core->GetService(kServiceId)) {
+        // The service outlives the window by a moment: it must not reach the window once released.
+        static_cast<MicroBlogService*>(service)->SetWindow(nullptr);
+        if (auto* windows = static_cast<tavi::IPluginWindowHost*>(core->GetService(tavi::kServicePluginWindows))) {
+            windows->RemovePluginWindow(window_);
+            if (window_)
+                window_->Release();
+            window_ = nullptr;
+        }
+        core->UnregisterService(service);
+        service->Release();
+        // The settings form exists once per process; it goes with the service.
+        DestroyConfigForm();
+    }
+    field13 = 0;
+    loaded = 0;
+    return 1;
+}
 
 int MicroBlogApp::OpenSettings() {
     tavi::ModuleStateGuard guard(GetModuleState());
-    return 0;
+    MicroBlogService* service = FindService();
+    if (service == nullptr)
+        return 0;
+    service->ShowConfigForm();
+    return 1;
 }
 
 tavi::IMenu* MicroBlogApp::GetPluginMenu() {
@@ -83,11 +128,18 @@ tavi::IMenu* MicroBlogApp::GetPluginMenu() {
 
 void MicroBlogApp::OnMenuChosen(tavi::IMenu* menu) {
     tavi::ModuleStateGuard guard(GetModuleState());
-    if (menu == nullptr || menu->GetID() != kMenuSettings)
+    MicroBlogService* service = FindService();
+    if (service == nullptr || menu == nullptr || menu->GetID() != kMenuSettings)
         return;
+    service->ShowConfigForm();
 }
 
-void MicroBlogApp::ResetSkinFile() {}
+void MicroBlogApp::ResetSkinFile() {
+    tavi::ModuleStateGuard guard(GetModuleState());
+    tavi::CSkinManager* manager = tavi::CSkinManager::GetInstance();
+    manager->IncludeSkinFile(skinFilePath);
+    manager->IncludeSkinBuildFile(skinBuildFilePath);
+}
 
 int MicroBlogApp::PreTranslateMessage(void* /*message*/) {
     tavi::ModuleStateGuard guard(GetModuleState());

@@ -54,10 +54,20 @@ public:
     virtual void* GetHostWindow() = 0;
 };
 
+// Tells the host's main form that a plug-in window goes away, so that its plug-in container lets go
+// of it while it is still whole.
+void NotifyPluginWindowGone(IPluginWindow* window);
+
+// The skin object the host places in its layout to show a plug-in. The host gives it the main
+// form's window as parent; it is the root of the plug-in's skin tree.
 class IPluginWindow : public CSkinObject {
 public:
-    IPluginWindow(void* parent, IPluginWindowLayout* layout) : parent_(parent), layout_(layout) {}
-    ~IPluginWindow() override = default;
+    IPluginWindow(void* parent, IPluginWindowLayout* layout) : parent_(parent), layout_(layout) {
+        skinClass_ = "pluginwnd";
+    }
+    // Out of line, in the host's UI library: a visible window first tells the main form's plug-in
+    // container (NotifyPluginWindowGone).
+    ~IPluginWindow() override;
 
     virtual void ShowPluginWindow(int visible) = 0;
     virtual void BuildPluginWindow() = 0;

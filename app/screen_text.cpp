@@ -1,0 +1,104 @@
+#include "app/screen_text.h"
+
+#include "host/common.h"
+#include "host/skin.h"
+
+namespace tavi::app {
+namespace {
+
+bool IsContainer(const CSkinObject* object) {
+    const std::string& kind = object->GetKind();
+    if (kind == kKindPanel || kind == kKindWindow || kind == kKindForm || kind == kKindPluginWindow ||
+        kind == kKindPluginContainer || kind == kKindToolbar)
+        return true;
+    // A kind the host does not know is shown as a container when it holds controls.
+    bool known = kind == kKindLabel || kind == kKindLinkLabel || kind == kKindButton ||
+                 kind == kKindCheckBox || kind == kKindEdit || kind == kKindImage || kind == kKindBrowser;
+    return !known && !object->GetChildren().empty();
+}
+
+std::string Name(const CSkinObject* object) {
+    return object->GetObjectID().empty() ? std::string("-") : object->GetObjectID();
+}
+
+std::string ShownText(CSkinObject* object) {
+    if (auto* edit = dynamic_cast<CSWColorEdit*>(CSkinWnd::FromSkinObject(object)))
+        return edit->GetDisplayText();
+    return object->GetText();
+}
+
+std::string Checked(CSkinObject* object) {
+    if (auto* box = dynamic_cast<CSkinCheckBox*>(object))
+        return box->IsChecked() ? "1" : "0";
+    return "-";
+}
+
+void Describe(CSkinObject* object, int depth, std::vector<std::string>& lines) {
+    std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+    if (IsContainer(object)) {
+        if (!object->IsVisible())
+            return;
+        std::string line = indent + object->GetKind() + " " + Name(object);
+        if (object->GetKind() == kKindForm)
+            line += " title=" + QuoteText(object->GetText());
+        lines.push_back(line);
+        for (CSkinObject* child : object->GetChildren())
+            Describe(child, depth + 1, lines);
+        return;
+    }
+    lines.push_back(indent + object->GetKind() + " " + Name(object) +
+                    " visible=" + (object->IsVisible() ? "1" : "0") +
+                    " enabled=" + (object->IsEnabledInTree() ? "1" : "0") + " checked=" + Checked(object) +
+                    " text=" + QuoteText(ShownText(object)));
+}
+
+} // namespace
+
+std::vector<std::string> DescribeScreen(CSkinObject* root) {
+    std::vector<std::string> lines;
+    if (root != nullptr)
+        Describe(root, 0, lines);
+    return lines;
+}
+
+std::string QuoteText(const std::string& narrow) {
+    std::string utf8 = CString_to_utf8(narrow);
+    std::string out = "\"";
+    for (char c : utf8) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out.push_back(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string OneLine(const std::string& utf8) {
+    std::string out;
+    for (char c : utf8) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
+} // namespace tavi::app

@@ -1,0 +1,28 @@
+// What the host program uses of the UI library beyond the host interfaces: the message loop's
+// pre-translation (the plug-ins' MyPreTranslateMessage, then the host's own windows), and the host's
+// main form.
+#pragma once
+
+#include "host/wnd.h"
+
+namespace tavi {
+class CDockFormEx;
+} // namespace tavi
+
+namespace tavi::runtime {
+
+// A plug-in's message hook: non-zero when it consumed the message.
+using PreTranslateHook = int (*)(void* message);
+void AddPreTranslateHook(PreTranslateHook hook);
+void RemovePreTranslateHook(PreTranslateHook hook);
+
+// A message of the host's loop: offered to every hook, then to the windows from the one it is for up
+// to its top-level window (each window once), then dispatched to its window. True when
+// pre-translation consumed it. User-interface thread.
+bool DispatchHostMessage(MSG& msg);
+
+// Builds the host's main form (toolbar "ButtonManager" with "ToolbarMicroBlog", the plug-in
+// container), registers it as the main form and returns it, hidden. Null when its build fails.
+CDockFormEx* CreateHostMainForm();
+
+} // namespace tavi::runtime
