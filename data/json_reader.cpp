@@ -10,8 +10,15 @@ namespace microblog {
 JsonReader::JsonReader() = default;
 JsonReader::~JsonReader() = default;
 
-void JsonReader::Clear() {
+void JsonReader::ForgetTree() {
     root_.reset();
+    recentNames_.clear();
+    nameIndex_.clear();
+    names_.clear();
+}
+
+void JsonReader::Clear() {
+    ForgetTree();
     arena_.Release();
     current_ = nullptr;
     pendingKey_.clear();
@@ -65,7 +72,35 @@ JsonValue* JsonReader::Add(JsonValue node) {
         return nullptr;
     if (current_->Is(JsonValueType::Array))
         return current_->Append(std::move(node));
-    return current_->SetMember(pendingKey_, std::move(node));
+    return current_->SetMemberNamed(InternKey(), std::move(node));
+}
+
+const std::string* JsonReader::InternKey() {
+    std::size_t position = current_->Count();
+    std::vector<const std::string*>* recent = nullptr;
+    if (depth_ < kHintedDepths && position < kRecentPositions) {
+        if (recentNames_.size() <= depth_)
+            recentNames_.resize(depth_ + 1);
+        recent = &recentNames_[depth_];
+        if (position < recent->size() && (*recent)[position] != nullptr &&
+            *(*recent)[position] == pendingKey_)
+            return (*recent)[position];
+    }
+    const std::string* name;
+    auto found = nameIndex_.find(pendingKey_);
+    if (found != nameIndex_.end()) {
+        name = found->second;
+    } else {
+        names_.push_back(pendingKey_);
+        name = &names_.back();
+        nameIndex_.emplace(*name, name);
+    }
+    if (recent != nullptr) {
+        if (recent->size() <= position)
+            recent->resize(position + 1, nullptr);
+        (*recent)[position] = name;
+    }
+    return name;
 }
 
 // The opened container's node stays where it is while it is open: its parent only grows once
@@ -73,7 +108,7 @@ JsonValue* JsonReader::Add(JsonValue node) {
 bool JsonReader::Open(JsonValueType type) {
     JsonValue* opened;
     if (current_ == nullptr) {
-        root_.reset();
+        ForgetTree();
         arena_.Reset();
         root_ = std::make_unique<JsonValue>(type, &arena_);
         opened = root_.get();

@@ -11,9 +11,12 @@
 // Not locked: one thread parses at a time, and readers read only after the parse is over.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "data/json_arena.h"
@@ -45,8 +48,12 @@ private:
     static bool OnEvent(void* context, JsonEvent event, const JsonEventData& data);
     bool Build(JsonEvent event, const JsonEventData& data);
     JsonValue* Add(JsonValue node);
+    // The tree's one copy of the name in pendingKey_.
+    const std::string* InternKey();
     bool Open(JsonValueType type);
     void Close();
+    // Destroys the tree and the names it used.
+    void ForgetTree();
     void ToSystemCodePage(const char* bytes, std::size_t length, bool ascii, std::string& out);
 
     JsonValue* current_ = nullptr;
@@ -57,6 +64,13 @@ private:
     static constexpr std::size_t kHintedDepths = 8;
     static constexpr std::size_t kLargestHint = 256;
     std::vector<std::uint32_t> sizeHints_;
+    // Each distinct member name of the tree, kept once, with an index by text and, for the first
+    // depths, the name last seen at each position of an Object (replies repeat their members in
+    // the same order, so most names are found there with one comparison). Cleared with the tree.
+    std::deque<std::string> names_;
+    std::unordered_map<std::string_view, const std::string*> nameIndex_;
+    std::vector<std::vector<const std::string*>> recentNames_;
+    static constexpr std::size_t kRecentPositions = 256;
     // The storage of the tree's containers, reset when the tree is replaced: a tree goes in a few
     // large blocks rather than piece by piece, and the next one reuses them. Declared before
     // root_, which is destroyed first.

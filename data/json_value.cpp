@@ -122,7 +122,7 @@ void JsonValue::Container::TakeChildren(std::vector<ContainerBox>& into) {
     for (JsonValue& element : elements)
         take(element);
     for (Entry& entry : entries)
-        take(entry.second);
+        take(entry.value);
 }
 
 const JsonValue* JsonValue::parent() const {
@@ -178,7 +178,7 @@ std::vector<std::string> JsonValue::keyOrder() const {
     if (data != nullptr) {
         names.reserve(data->entries.size());
         for (const Entry& entry : data->entries)
-            names.push_back(entry.first);
+            names.push_back(*entry.name);
     }
     return names;
 }
@@ -188,7 +188,7 @@ std::size_t JsonValue::LowerBound(const Container& data, std::string_view name) 
     std::size_t high = data.byName.size();
     while (low < high) {
         std::size_t middle = low + (high - low) / 2;
-        if (std::string_view(data.entries[data.byName[middle]].first) < name)
+        if (std::string_view(*data.entries[data.byName[middle]].name) < name)
             low = middle + 1;
         else
             high = middle;
@@ -204,7 +204,7 @@ const JsonValue* JsonValue::Find(std::string_view name) const {
     if (at == data->byName.size())
         return nullptr;
     const Entry& entry = data->entries[data->byName[at]];
-    return entry.first == name ? &entry.second : nullptr;
+    return *entry.name == name ? &entry.value : nullptr;
 }
 
 const JsonValue* JsonValue::Find(std::string_view name, JsonValueType type) const {
@@ -231,37 +231,58 @@ JsonValue* JsonValue::SetMember(const std::string& name, JsonValue child) {
     Container* data = type_ == JsonValueType::Object ? container() : nullptr;
     if (data == nullptr)
         return nullptr;
+    if (!data->ownNames)
+        data->ownNames = std::make_unique<std::deque<std::string>>();
+    // A copy of the name is kept only when the name is new to the Object.
+    std::string_view wanted(name);
+    if (data->largeIndex) {
+        auto found = data->largeIndex->find(wanted);
+        if (found != data->largeIndex->end())
+            return SetMemberNamed(data->entries[found->second].name, std::move(child));
+    } else {
+        std::size_t at = LowerBound(*data, wanted);
+        if (at < data->byName.size() && *data->entries[data->byName[at]].name == wanted)
+            return SetMemberNamed(data->entries[data->byName[at]].name, std::move(child));
+    }
+    data->ownNames->push_back(name);
+    return SetMemberNamed(&data->ownNames->back(), std::move(child));
+}
+
+JsonValue* JsonValue::SetMemberNamed(const std::string* name, JsonValue child) {
+    Container* data = type_ == JsonValueType::Object ? container() : nullptr;
+    if (data == nullptr || name == nullptr)
+        return nullptr;
     if (Container* inner = child.container())
         inner->parent = data;
     if (data->largeIndex) {
-        auto [slot, inserted] =
-            data->largeIndex->try_emplace(name, static_cast<std::uint32_t>(data->entries.size()));
+        auto [slot, inserted] = data->largeIndex->try_emplace(
+            std::string_view(*name), static_cast<std::uint32_t>(data->entries.size()));
         if (!inserted) {
             Entry& existing = data->entries[slot->second];
-            existing.second = std::move(child);
-            return &existing.second;
+            existing.value = std::move(child);
+            return &existing.value;
         }
-        data->entries.emplace_back(name, std::move(child));
-        return &data->entries.back().second;
+        data->entries.push_back(Entry{name, std::move(child)});
+        return &data->entries.back().value;
     }
-    std::size_t at = LowerBound(*data, name);
+    std::size_t at = LowerBound(*data, *name);
     if (at < data->byName.size()) {
         Entry& existing = data->entries[data->byName[at]];
-        if (existing.first == name) {
-            existing.second = std::move(child);
-            return &existing.second;
+        if (*existing.name == *name) {
+            existing.value = std::move(child);
+            return &existing.value;
         }
     }
     data->byName.insert(data->byName.begin() + static_cast<std::ptrdiff_t>(at),
                         static_cast<std::uint32_t>(data->entries.size()));
-    data->entries.emplace_back(name, std::move(child));
+    data->entries.push_back(Entry{name, std::move(child)});
     if (data->byName.size() > kSmallObject) {
-        data->largeIndex = std::make_unique<std::map<std::string, std::uint32_t, std::less<>>>();
+        data->largeIndex = std::make_unique<std::map<std::string_view, std::uint32_t>>();
         for (std::uint32_t index : data->byName)
-            data->largeIndex->emplace_hint(data->largeIndex->end(), data->entries[index].first, index);
+            data->largeIndex->emplace_hint(data->largeIndex->end(), *data->entries[index].name, index);
         data->byName.clear();
     }
-    return &data->entries.back().second;
+    return &data->entries.back().value;
 }
 
 void JsonValue::Container::Finish() {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <memory_resource>
@@ -38,7 +39,8 @@ class JsonValue {
     using ContainerBox = std::unique_ptr<Container, ContainerDeleter>;
 
 public:
-    using Entry = std::pair<std::string, JsonValue>;
+    // A member as stored: its name (kept once for the whole tree, see SetMemberNamed) and value.
+    struct Entry;
 
     // The elements of an Array in document order.
     class ElementView {
@@ -81,7 +83,7 @@ public:
         class Iterator {
         public:
             Iterator(const Entry* entries, const std::uint32_t* at) : entries_(entries), at_(at) {}
-            MemberRef operator*() const { return {entries_[*at_].first, &entries_[*at_].second}; }
+            MemberRef operator*() const;
             Iterator& operator++() {
                 ++at_;
                 return *this;
@@ -155,6 +157,9 @@ public:
     // the old. Both return the stored node, which stays where it is until the container grows.
     JsonValue* Append(JsonValue child);
     JsonValue* SetMember(const std::string& name, JsonValue child);
+    // The same with a name that stays valid as long as the tree, which the Object then refers to
+    // instead of keeping a copy: the reader keeps each distinct name of a tree once.
+    JsonValue* SetMemberNamed(const std::string* name, JsonValue child);
     // Completes the name order of this Object; the builder calls it when the Object closes, and
     // FinishOpenObjects for this one and all it is inside when the text ends with them still
     // open. Lookups and member order are valid only after that.
@@ -173,6 +178,15 @@ private:
     std::variant<std::monostate, std::int32_t, double, bool, std::string, ContainerBox> payload_;
     JsonValueType type_;
 };
+
+struct JsonValue::Entry {
+    const std::string* name;
+    JsonValue value;
+};
+
+inline JsonValue::MemberRef JsonValue::MemberView::Iterator::operator*() const {
+    return {*entries_[*at_].name, &entries_[*at_].value};
+}
 
 // The storage of an Array or Object, apart from the node so that its address, and the parent
 // links of the containers inside it, stay put while the tree grows.
@@ -198,7 +212,9 @@ struct JsonValue::Container {
     // An Object grown past a few dozen members keeps its names here while it is built (kept
     // sorted, byName would cost a move of all later positions per member) and gets byName when
     // it is finished.
-    std::unique_ptr<std::map<std::string, std::uint32_t, std::less<>>> largeIndex;
+    std::unique_ptr<std::map<std::string_view, std::uint32_t>> largeIndex;
+    // Names given to SetMember, which the entries refer to.
+    std::unique_ptr<std::deque<std::string>> ownNames;
 };
 
 } // namespace microblog
