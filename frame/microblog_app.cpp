@@ -23,7 +23,9 @@ constexpr char kIdentityKey[] = "4D6963726F426C6F67506C7567696E31"
 static_assert(sizeof(kIdentityKey) == 129, "the identity key fills its field exactly");
 
 // The plug-in's fixed texts, in UTF-8 here and in the system code page in memory.
-std::string Narrow(const char* utf8) { return tavi::utf8_to_CString(utf8); }
+std::string Narrow(const char* utf8) {
+    return tavi::utf8_to_CString(utf8);
+}
 
 std::string PluginFile(const char* format) {
     std::string base = tavi::GetAppPath() + "plugin";
@@ -42,7 +44,9 @@ MicroBlogApp& MicroBlogApp::Instance() {
     return app;
 }
 
-tavi::ModuleState* MicroBlogApp::GetModuleState() { return &moduleState; }
+tavi::ModuleState* MicroBlogApp::GetModuleState() {
+    return &moduleState;
+}
 
 void MicroBlogApp::InitInstance() {
     name = Narrow("微博插件");
@@ -64,7 +68,9 @@ void MicroBlogApp::InitInstance() {
     tavi::RegisterMsgInstance(this);
 }
 
-void MicroBlogApp::ExitInstance() { tavi::UnRegisterMsgInstance(this); }
+void MicroBlogApp::ExitInstance() {
+    tavi::UnRegisterMsgInstance(this);
+}
 
 int MicroBlogApp::OnLoad(void* parent, tavi::IPluginWindowLayout* layout) {
     tavi::ModuleStateGuard guard(GetModuleState());
@@ -93,7 +99,8 @@ int MicroBlogApp::OnUnLoad() {
     if (tavi::IService* service = core->GetService(kServiceId)) {
         // The service outlives the window by a moment: it must not reach the window once released.
         static_cast<MicroBlogService*>(service)->SetWindow(nullptr);
-        if (auto* windows = static_cast<tavi::IPluginWindowHost*>(core->GetService(tavi::kServicePluginWindows))) {
+        if (auto* windows =
+                static_cast<tavi::IPluginWindowHost*>(core->GetService(tavi::kServicePluginWindows))) {
             windows->RemovePluginWindow(window_);
             if (window_)
                 window_->Release();
@@ -122,8 +129,8 @@ tavi::IMenu* MicroBlogApp::GetPluginMenu() {
     tavi::ModuleStateGuard guard(GetModuleState());
     if (!IsLoaded())
         return nullptr;
-    return new tavi::IMenu(tavi::CMutiLanSupport::GetStringViaID("STRID_MB_TITLE_SETTING"), kMenuSettings, 0, 0,
-                           tavi::IMenu::Delegate(this, &MicroBlogApp::OnMenuChosen), nullptr);
+    return new tavi::IMenu(tavi::CMutiLanSupport::GetStringViaID("STRID_MB_TITLE_SETTING"), kMenuSettings, 0,
+                           0, tavi::IMenu::Delegate(this, &MicroBlogApp::OnMenuChosen), nullptr);
 }
 
 void MicroBlogApp::OnMenuChosen(tavi::IMenu* menu) {

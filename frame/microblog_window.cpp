@@ -31,7 +31,8 @@ int ReminderCount(const JsonValue* root, const char* name) {
 
 } // namespace
 
-MicroBlogWindow::MicroBlogWindow(void* parent, tavi::IPluginWindowLayout* layout) : IPluginWindow(parent, layout) {
+MicroBlogWindow::MicroBlogWindow(void* parent, tavi::IPluginWindowLayout* layout)
+    : IPluginWindow(parent, layout) {
     hostValue_ = 0;
     SetObjectId("MicroBlogWindow");
     tipText_ = tavi::CMutiLanSupport::GetStringViaID("TIP_MICROBLOG");
@@ -39,8 +40,8 @@ MicroBlogWindow::MicroBlogWindow(void* parent, tavi::IPluginWindowLayout* layout
     skinClass_ = "pluginwnd";
     skinPath_ = "Plugins MicroBlogWindow";
     if (tavi::ITavi* core = tavi::Core_GetITavi())
-        core->WatchUserData(this, tavi::UserDataDelegate(this, &MicroBlogWindow::OnUserDataChanged), kSettingsName,
-                            core->GetUserAccount(), -1);
+        core->WatchUserData(this, tavi::UserDataDelegate(this, &MicroBlogWindow::OnUserDataChanged),
+                            kSettingsName, core->GetUserAccount(), -1);
 }
 
 MicroBlogWindow::~MicroBlogWindow() = default;
@@ -139,7 +140,8 @@ void MicroBlogWindow::ShowPublishForm([[maybe_unused]] const std::string& kind) 
 #endif
 }
 
-void MicroBlogWindow::ShowReplyForm([[maybe_unused]] const std::string& kind, [[maybe_unused]] const std::string& id,
+void MicroBlogWindow::ShowReplyForm([[maybe_unused]] const std::string& kind,
+                                    [[maybe_unused]] const std::string& id,
                                     [[maybe_unused]] const std::string& text) {
 #if MICROBLOG_HAVE_FORMS
     microblog::ShowReplyForm(kind, id, text);

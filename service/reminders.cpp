@@ -18,13 +18,17 @@ constexpr int kNoticeKind = 11;
 constexpr int kNoticeMilliseconds = 20000;
 constexpr int kNoticeStyle = 2;
 
+// An interval below one minute (a stored 0, or -1 for a missing key) would re-arm the prompt at
+// once, for ever; the default is used instead.
+int PromptSeconds(int interval) { return (interval < 1 ? kDefaultPromptInterval : interval) * 60; }
+
 } // namespace
 
 void MicroBlogService::StartReminders() {
     tavi::DelayWork* work = tavi::DelayWork::GetInstance();
     work->DelayDo(kPollSeconds, tavi::DelayDelegate(this, &MicroBlogService::PollReminds));
     if (promptEnabled_.load() != 0)
-        work->DelayDo(promptInterval_.load() * 60, tavi::DelayDelegate(this, &MicroBlogService::PromptNewItems));
+        work->DelayDo(PromptSeconds(promptInterval_.load()), tavi::DelayDelegate(this, &MicroBlogService::PromptNewItems));
 }
 
 void MicroBlogService::PollReminds() {
@@ -47,7 +51,7 @@ void MicroBlogService::PromptNewItems() {
         record.style = kNoticeStyle;
         notifier->ShowNotice(kNoticeKind, record);
     }
-    tavi::DelayWork::GetInstance()->DelayDo(promptInterval_.load() * 60,
+    tavi::DelayWork::GetInstance()->DelayDo(PromptSeconds(promptInterval_.load()),
                                             tavi::DelayDelegate(this, &MicroBlogService::PromptNewItems));
 }
 

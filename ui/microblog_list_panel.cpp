@@ -39,12 +39,15 @@ constexpr ActionLink kActionLinks[] = {
 
 } // namespace
 
-long MicroBlogListPanel::LinkUrlSink::OnLinkUrl(unsigned long /*flags*/, const wchar_t* url, void** /*result*/) {
+long MicroBlogListPanel::LinkUrlSink::OnLinkUrl(unsigned long /*flags*/, const wchar_t* url,
+                                                void** /*result*/) {
     pendingLinkUrl = tavi::WideToCString(url);
     return 0;
 }
 
-MicroBlogListPanel::MicroBlogListPanel(MicroBlogPanel* owner) : owner_(owner) { SetObjectID("MicroBlogListPanel"); }
+MicroBlogListPanel::MicroBlogListPanel(MicroBlogPanel* owner) : owner_(owner) {
+    SetObjectID("MicroBlogListPanel");
+}
 
 MicroBlogListPanel::~MicroBlogListPanel() = default;
 
@@ -66,8 +69,8 @@ int MicroBlogListPanel::OnBuildControlAfter() {
     browserObject->SetBounds(tavi::SkinBounds{0, 0, 1, 1});
     browserObject->SetAnchorStyle(tavi::kAnchorFill);
     browser_->SetLinkUrlSink(&linkUrlSink_);
-    if (!browser_->Create(kBrowserName, kChildVisible, tavi::SkinRect{0, 0, 1, 1}, GetSafeHwnd(), kBrowserControlId,
-                          kBrowserContainerFlags, 0, nullptr, 0, nullptr)) {
+    if (!browser_->Create(kBrowserName, kChildVisible, tavi::SkinRect{0, 0, 1, 1}, GetSafeHwnd(),
+                          kBrowserControlId, kBrowserContainerFlags, 0, nullptr, 0, nullptr)) {
         browser_->DestroyWindow();
         browserObject->Release();
         browser_ = nullptr;
@@ -152,11 +155,13 @@ void MicroBlogListPanel::RunActionLink(const std::string& url) {
         return;
     case LinkAction::FavoriteAdd:
         if (service)
-            service->RequestCreateFavorite(tavi::TaskCallback(this, &MicroBlogListPanel::OnIgnoredResult), id);
+            service->RequestCreateFavorite(tavi::TaskCallback(this, &MicroBlogListPanel::OnIgnoredResult),
+                                           id);
         return;
     case LinkAction::FavoriteDelete:
         if (service)
-            service->RequestDestroyFavorite(id, tavi::TaskCallback(this, &MicroBlogListPanel::OnIgnoredResult));
+            service->RequestDestroyFavorite(id,
+                                            tavi::TaskCallback(this, &MicroBlogListPanel::OnIgnoredResult));
         return;
     case LinkAction::Delete: {
         if (service == nullptr)

@@ -12,7 +12,9 @@ constexpr unsigned kNickNameEditStyle = tavi::WS_CHILD | tavi::WS_VISIBLE | tavi
 
 } // namespace
 
-MicroBlogOpenPanel::MicroBlogOpenPanel(MicroBlogPanel* owner) : owner_(owner) { SetObjectID("MicroBlogOpenPanel"); }
+MicroBlogOpenPanel::MicroBlogOpenPanel(MicroBlogPanel* owner) : owner_(owner) {
+    SetObjectID("MicroBlogOpenPanel");
+}
 
 MicroBlogOpenPanel::~MicroBlogOpenPanel() = default;
 
@@ -46,7 +48,8 @@ int MicroBlogOpenPanel::OnBuildControlAfter() {
     if (labelAccountNotice_ == nullptr)
         return 0;
     labelAccountNotice_->SetVisible(false);
-    labelAccountNoticeforShort_ = tavi::FindSkinControl<tavi::CSkinObject>(this, "LabelAccountNoticeforShort");
+    labelAccountNoticeforShort_ =
+        tavi::FindSkinControl<tavi::CSkinObject>(this, "LabelAccountNoticeforShort");
     if (labelAccountNoticeforShort_ == nullptr)
         return 0;
     labelAccountNoticeforShort_->SetVisible(false);
@@ -98,9 +101,11 @@ void MicroBlogOpenPanel::StartMicroBlog() {
     std::string nickName = TrimWhiteSpace(edtNickName_ ? edtNickName_->GetWindowText() : std::string());
     // The limit is in bytes of the system code page: 24 letters or 12 double-byte characters.
     if (nickName.empty()) {
-        ShowNotice(labelAccountNotice_, tavi::CMutiLanSupport::GetStringViaID("STRID_MB_STARTPANEL_ACCOUNTNOTICE_NULL"));
+        ShowNotice(labelAccountNotice_,
+                   tavi::CMutiLanSupport::GetStringViaID("STRID_MB_STARTPANEL_ACCOUNTNOTICE_NULL"));
     } else if (nickName.size() > kNickNameMaxBytes) {
-        ShowNotice(labelAccountNotice_, tavi::CMutiLanSupport::GetStringViaID("STRID_MB_STARTPANEL_ACCOUNTNOTICE_12"));
+        ShowNotice(labelAccountNotice_,
+                   tavi::CMutiLanSupport::GetStringViaID("STRID_MB_STARTPANEL_ACCOUNTNOTICE_12"));
     } else {
         // The reply comes to the service's activation handler; the panel does not wait for it.
         service->ActivateAccount(nickName);

@@ -10,7 +10,9 @@ namespace {
 
 constexpr const char* kDemo = "demo@velmora.com";
 
-std::string StatusId(const PageLink& link) { return link.url.substr(link.url.find("id=") + 3); }
+std::string StatusId(const PageLink& link) {
+    return link.url.substr(link.url.find("id=") + 3);
+}
 
 // A demo session bound to its account and showing the timeline.
 std::string ShowTimeline(TaviSession& tavi) {
@@ -121,7 +123,8 @@ TEST(PanelsList, ARefusedTimestampShowsTheBalloonAndAFailedDeleteDoesNotReload) 
 
     std::string out = tavi.Run("click BtnMainForm\nwait\nballoons\nscreen");
     EXPECT_EQ(service.Count("GET /statuses/home_timeline.json 401"), 1);
-    EXPECT_NE(out.find("balloon BtnMainForm 2000 刷新失败，请检查您的本地电脑时间设置是否正确\n"), std::string::npos)
+    EXPECT_NE(out.find("balloon BtnMainForm 2000 刷新失败，请检查您的本地电脑时间设置是否正确\n"),
+              std::string::npos)
         << out;
     // Nothing else changes: the timeline stays, and so do the tool buttons.
     EXPECT_TRUE(ShowsContainer(out, "window MicroBlogListPanel")) << out;

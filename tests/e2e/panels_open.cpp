@@ -25,7 +25,8 @@ const NickNameCase kCases[] = {
     {"24 bytes", "abcdefghijklmnopqrstuvwx", true, nullptr, kCreateUserFailed},
     {"25 bytes", "abcdefghijklmnopqrstuvwxy", false, "STRID_MB_STARTPANEL_ACCOUNTNOTICE_12", nullptr},
     {"12 double-byte characters", "一二三四五六七八九十百千", true, nullptr, kCreateUserFailed},
-    {"13 double-byte characters", "一二三四五六七八九十百千万", false, "STRID_MB_STARTPANEL_ACCOUNTNOTICE_12", nullptr},
+    {"13 double-byte characters", "一二三四五六七八九十百千万", false, "STRID_MB_STARTPANEL_ACCOUNTNOTICE_12",
+     nullptr},
     {"blanks around 24 bytes", "  abcdefghijklmnopqrstuvwx  ", true, nullptr, kCreateUserFailed},
     {"a malformed nickname", "bad name!", true, "STRID_MB_STARTPANEL_ACCOUNTNOTICE_FEIFA", nullptr},
     {"a nickname in use", "小维", true, "STRID_MB_STARTPANEL_ACCOUNTNOTICE", nullptr},
@@ -45,8 +46,8 @@ TEST(PanelsOpen, NickNamesAreCheckedInBytesAndTheServicesRefusalsAreShown) {
     for (const NickNameCase& c : kCases) {
         SCOPED_TRACE(c.label);
         int sent = service.Count(kActivate);
-        std::string screen =
-            tavi.Run(std::string("type EdtNickName \"") + c.typed + "\"\nclick BtnStartMicroBlog\nwait\nscreen");
+        std::string screen = tavi.Run(std::string("type EdtNickName \"") + c.typed +
+                                      "\"\nclick BtnStartMicroBlog\nwait\nscreen");
         EXPECT_EQ(service.Count(kActivate), sent + (c.sent ? 1 : 0)) << screen;
         std::optional<ControlState> notice = FindControl(screen, "LabelAccountNotice");
         std::optional<ControlState> shortNotice = FindControl(screen, "LabelAccountNoticeforShort");
@@ -74,7 +75,8 @@ TEST(PanelsOpen, AnOpenedMicroblogIsBoundAndTheTimelineShows) {
     AppFolder app(service);
     TaviSession tavi(app, "newbie@velmora.com", "newbie123");
     ASSERT_TRUE(tavi.Started());
-    std::string open = tavi.Run("show\nwait\nclick LabelOpenThisAccount\ntype EdtNickName 新来的\nclick BtnStartMicroBlog\nwait\nscreen");
+    std::string open = tavi.Run("show\nwait\nclick LabelOpenThisAccount\ntype EdtNickName 新来的\nclick "
+                                "BtnStartMicroBlog\nwait\nscreen");
     EXPECT_EQ(service.Count(kActivate + std::string(" 200")), 1) << open;
     // The account is stored as bound; the settings change signs in again and ends in the timeline.
     EXPECT_TRUE(ShowsContainer(open, "window MicroBlogListPanel")) << open;

@@ -11,7 +11,8 @@ constexpr const char* kDemo = "demo@velmora.com";
 
 std::string LinksShown(const std::string& screen) {
     std::string shown;
-    for (const char* link : {"LabelUseThisAccount", "LabelOpenThisAccount", "LabelRetry", "LabelBindOtherAccount"}) {
+    for (const char* link :
+         {"LabelUseThisAccount", "LabelOpenThisAccount", "LabelRetry", "LabelBindOtherAccount"}) {
         std::optional<ControlState> state = FindControl(screen, link);
         if (state && state->visible)
             shown += std::string(shown.empty() ? "" : " ") + link;
@@ -46,7 +47,8 @@ TEST_P(PanelsDomainCheck, EndsInTheDomainErrorWithoutAnyRequest) {
     ASSERT_GT(service.Port(), 0);
     AppFolder app(service);
     std::string account = GetParam();
-    std::string out = RunTavi(app, account, "demo123", "show\nwait\nscreen\nclick BtnMyBlog\nclick BtnCollect\nopened\n");
+    std::string out =
+        RunTavi(app, account, "demo123", "show\nwait\nscreen\nclick BtnMyBlog\nclick BtnCollect\nopened\n");
     std::optional<ControlState> status = FindControl(out, "LabelAccountStatus");
     ASSERT_TRUE(status) << out;
     EXPECT_TRUE(status->visible);
@@ -58,10 +60,10 @@ TEST_P(PanelsDomainCheck, EndsInTheDomainErrorWithoutAnyRequest) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Accounts, PanelsDomainCheck,
-                         ::testing::Values("demo",                   // no "@"
-                                           "demo@",                  // nothing after it
-                                           "demo@example.org",       // a domain outside the list
-                                           "demo@VELMORA.COM",       // a known domain, upper-cased
+                         ::testing::Values("demo",                    // no "@"
+                                           "demo@",                   // nothing after it
+                                           "demo@example.org",        // a domain outside the list
+                                           "demo@VELMORA.COM",        // a known domain, upper-cased
                                            "demo@mail@velmora.com")); // the domain after the first "@"
 
 TEST(PanelsSignIn, AWrongPasswordEndsInTheAuthErrorAndRetrySignsInAgain) {
@@ -95,7 +97,8 @@ TEST(PanelsSignIn, AnAccountWithoutAMicroblogIsOfferedToOpenOne) {
     std::string out = RunTavi(app, "newbie@velmora.com", "newbie123", "show\nwait\nscreen\ntoolbar\n");
     std::optional<ControlState> status = FindControl(out, "LabelAccountStatus");
     ASSERT_TRUE(status) << out;
-    EXPECT_EQ(status->text, WithAccount(StringTableText("STRID_MB_STARTPANEL_ACCOUNTNOTOK"), "newbie@velmora.com"));
+    EXPECT_EQ(status->text,
+              WithAccount(StringTableText("STRID_MB_STARTPANEL_ACCOUNTNOTOK"), "newbie@velmora.com"));
     EXPECT_EQ(LinksShown(out), "LabelOpenThisAccount LabelBindOtherAccount") << out;
     EXPECT_GE(service.Count("GET /account/verify_credentials.json 403"), 1);
     EXPECT_NE(out.find("ToolbarMicroBlog text=\"\" tip=\"开始我的微生活\""), std::string::npos) << out;

@@ -12,7 +12,8 @@ constexpr const char* kDemo = "demo@velmora.com";
 
 int CountLines(const std::string& text, const std::string& line) {
     int n = 0;
-    for (std::size_t at = text.find(line + "\n"); at != std::string::npos; at = text.find(line + "\n", at + 1))
+    for (std::size_t at = text.find(line + "\n"); at != std::string::npos;
+         at = text.find(line + "\n", at + 1))
         n += (at == 0 || text[at - 1] == '\n') ? 1 : 0;
     return n;
 }
@@ -26,7 +27,8 @@ TEST(PanelsTool, TheButtonsOpenTheUsersPagesAndTheNewButtonsSwapBack) {
     std::string timeline = tavi.Run("show\nwait\nclick LabelUseThisAccount\nwait\nlinks");
     const std::string page = "web 3 " + service.WebRoot() + "/demo#";
 
-    std::string opened = tavi.Run("click BtnMyBlog\nclick BtnAtMe\nclick BtnComment\nclick BtnCollect\nopened");
+    std::string opened =
+        tavi.Run("click BtnMyBlog\nclick BtnAtMe\nclick BtnComment\nclick BtnCollect\nopened");
     EXPECT_EQ(opened, page + "mine\n" + page + "replies\n" + page + "reply\n" + page + "favorites\n");
 
     // Another user mentions demo and comments on one of demo's statuses; the next poll finds them.
@@ -42,7 +44,8 @@ TEST(PanelsTool, TheButtonsOpenTheUsersPagesAndTheNewButtonsSwapBack) {
     EXPECT_FALSE(FindControl(polled, "BtnAtMe")->visible) << polled;
     EXPECT_TRUE(FindControl(polled, "BtnCommentNew")->visible) << polled;
     EXPECT_FALSE(FindControl(polled, "BtnComment")->visible) << polled;
-    EXPECT_EQ(polled.find("ToolbarMicroBlog text=\"\""), std::string::npos) << "the new posts are counted: " << polled;
+    EXPECT_EQ(polled.find("ToolbarMicroBlog text=\"\""), std::string::npos)
+        << "the new posts are counted: " << polled;
 
     std::string swapped = tavi.Run("click BtnAtMeNew\nclick BtnCommentNew\nscreen\nopened");
     EXPECT_FALSE(FindControl(swapped, "BtnAtMeNew")->visible) << swapped;

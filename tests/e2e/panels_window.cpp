@@ -69,8 +69,8 @@ TEST(PanelsWindow, SignsInOnTheFirstShowAfterEachBuildAndWhenTheAccountSettingsC
     plugin->StoreSettingsMap(password);
     ASSERT_TRUE(host.Idle());
     EXPECT_EQ(service.Count(kSignIn + std::string(" 401")), 1);
-    EXPECT_EQ(status->GetText(), tavi::utf8_to_CString(WithAccount(StringTableText("STRID_MB_STARTPANEL_AUTHERROR"),
-                                                                   "demo@velmora.com")));
+    EXPECT_EQ(status->GetText(), tavi::utf8_to_CString(WithAccount(
+                                     StringTableText("STRID_MB_STARTPANEL_AUTHERROR"), "demo@velmora.com")));
 
     // Taken down, the window has no panels; taking it down again only clears its state.
     window->DestroyPluginWindow();

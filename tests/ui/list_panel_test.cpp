@@ -87,8 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"Refresh", "tavi://refresh/", 0, "verify, home 50", ""},
         LinkCase{"DeleteConfirmed", "tavi://delete/id=9", tavi::kMsgBoxAnswerYes, "delete 9", ""},
         LinkCase{"DeleteDeclined", "tavi://delete/id=9", tavi::kMsgBoxAnswerNo, "", ""},
-        LinkCase{"DeleteAfterOtherText", "http://x.example/tavi://delete/id=9", tavi::kMsgBoxAnswerYes, "delete 9", ""},
-        LinkCase{"RetweetWinsOverAnEarlierPrefix", "tavi://comments/id=1tavi://retweet/id=2", 0, "reply retweet 2", ""},
+        LinkCase{"DeleteAfterOtherText", "http://x.example/tavi://delete/id=9", tavi::kMsgBoxAnswerYes,
+                 "delete 9", ""},
+        LinkCase{"RetweetWinsOverAnEarlierPrefix", "tavi://comments/id=1tavi://retweet/id=2", 0,
+                 "reply retweet 2", ""},
         LinkCase{"UnknownAction", "tavi://unknown/1", 0, "", ""},
         LinkCase{"OrdinaryAddress", "http://www.example.com/a?b=1", 0, "", "http://www.example.com/a?b=1"}),
     [](const ::testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.name); });

@@ -73,32 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenSkin{"NoListNode", "TAVI Plugins MicroBlogListPanel", "", "tsl"},
                       BrokenSkin{"WaitWithoutLabel", "TAVI Plugins MicroBlogWaitPanel", "LabelWait", "tslw"},
                       BrokenSkin{"NoWaitNode", "TAVI Plugins MicroBlogWaitPanel", "", "tslw"},
-                      BrokenSkin{"OpenWithoutBindLink", "TAVI Plugins MicroBlogOpenPanel", "LabelBindOtherAccount",
-                                 "tslwo"}),
+                      BrokenSkin{"OpenWithoutBindLink", "TAVI Plugins MicroBlogOpenPanel",
+                                 "LabelBindOtherAccount", "tslwo"}),
     [](const ::testing::TestParamInfo<BrokenSkin>& info) { return std::string(info.param.name); });
-
-TEST(MainPanel, StartsWithTheWaitPanelAndShowsOneContentPanelAtATime) {
-    PluginHost host;
-    auto* service = new RecordingService(&host.core());
-    host.Load(service);
-    microblog::MicroBlogPanel* main = host.main();
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(host.ShownContent(), main->GetWaitPanel());
-    EXPECT_FALSE(tavi::FindSkinControl<tavi::CSkinObject>(main, "BtnPublish")->IsEnabled());
-    EXPECT_FALSE(tavi::FindSkinControl<tavi::CSkinObject>(main, "BtnMainForm")->IsEnabled());
-
-    main->ShowContentPanel(main->GetOpenPanel());
-    EXPECT_EQ(host.ShownContent(), main->GetOpenPanel());
-    int repaints = main->GetRefreshCount();
-    main->ShowContentPanel(main->GetOpenPanel());
-    EXPECT_EQ(host.ShownContent(), main->GetOpenPanel());
-    EXPECT_GT(main->GetRefreshCount(), repaints) << "showing the shown panel again repaints";
-    main->ShowContentPanel(static_cast<tavi::CSkinObject*>(nullptr));
-    EXPECT_EQ(host.ShownContent(), main->GetOpenPanel());
-    main->ShowContentPanel(main->GetListPanel());
-    EXPECT_EQ(host.ShownContent(), main->GetListPanel()->GetSkinObject());
-    EXPECT_TRUE(main->GetToolPanel()->IsVisible());
-}
 
 TEST(MainPanel, AReloadWithoutAnAccessTokenAsksNothing) {
     PluginHost host;

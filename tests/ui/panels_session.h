@@ -27,7 +27,8 @@ namespace panelstest {
 constexpr int kBoundMs = 60000;
 
 inline std::int64_t MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+        .count();
 }
 
 // Waits for the child to end, at most boundMs; kills it after that. The exit status, or -1.
@@ -129,13 +130,19 @@ public:
 private:
     void Start(int port, const std::vector<std::string>& extra) {
         port_ = 0;
-        std::vector<std::string> argv = {std::string(TAVI_BIN_DIR) + "/mbservice", "--port", std::to_string(port),
-                                         "--seed", "demo", "--db", dir_.path() + "/mb.db"};
+        std::vector<std::string> argv = {std::string(TAVI_BIN_DIR) + "/mbservice",
+                                         "--port",
+                                         std::to_string(port),
+                                         "--seed",
+                                         "demo",
+                                         "--db",
+                                         dir_.path() + "/mb.db"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0)
             return;
-        int log = open((dir_.path() + "/mbservice.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        int log =
+            open((dir_.path() + "/mbservice.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         pid_ = Spawn(argv, out[1], log);
         close(out[1]);
         close(log);
@@ -158,7 +165,8 @@ public:
         EXPECT_EQ(testenv::RunCommand("cp -r " + std::string(TAVI_APP_DIR) + "/. " + dir_.path()), 0);
         testenv::WriteFile(dir_.path() + "/plugin/microblog/deploy.ini",
                            "api_root=" + service.ApiRoot() + "\nweb_root=" + service.WebRoot() +
-                               "\npicture_prefix=http://127.0.0.1:" + std::to_string(service.Port()) + "/p/\n");
+                               "\npicture_prefix=http://127.0.0.1:" + std::to_string(service.Port()) +
+                               "/p/\n");
     }
     const std::string& path() const { return dir_.path(); }
 
@@ -172,9 +180,9 @@ inline std::string RunTavi(const AppFolder& app, const std::string& user, const 
     std::string file = app.path() + "/script.txt";
     testenv::WriteFile(file, script);
     std::string output;
-    int status = testenv::RunCommand("timeout 120 " + std::string(TAVI_BIN_DIR) + "/tavi --app-dir " + app.path() +
-                                         " --user " + user + " --password " + password + " --script " + file +
-                                         " < /dev/null",
+    int status = testenv::RunCommand("timeout 120 " + std::string(TAVI_BIN_DIR) + "/tavi --app-dir " +
+                                         app.path() + " --user " + user + " --password " + password +
+                                         " --script " + file + " < /dev/null",
                                      &output);
     EXPECT_EQ(status, 0) << output;
     return output;
@@ -191,8 +199,8 @@ public:
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0)
             return;
-        pid_ = Spawn({std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user", user, "--password",
-                      password, "--script", fifo},
+        pid_ = Spawn({std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user", user,
+                      "--password", password, "--script", fifo},
                      out[1], out[1]);
         close(out[1]);
         output_ = out[0];
@@ -329,7 +337,8 @@ inline std::vector<PageLink> ParseLinks(const std::string& printed) {
         if (space == std::string::npos || space == 0 || line.find_first_not_of("0123456789") != space)
             continue;
         std::size_t second = line.find(' ', space + 1);
-        std::string url = line.substr(space + 1, second == std::string::npos ? std::string::npos : second - space - 1);
+        std::string url =
+            line.substr(space + 1, second == std::string::npos ? std::string::npos : second - space - 1);
         std::string text = second == std::string::npos ? std::string() : line.substr(second + 1);
         links.push_back(PageLink{std::stoi(line.substr(0, space)), url, text});
     }
@@ -346,7 +355,8 @@ inline std::optional<PageLink> FirstLink(const std::vector<PageLink>& links, con
 
 // A text of the plug-in's string table (zh-CN) with the account in its %s, as the panels show it.
 inline std::string StringTableText(const std::string& id) {
-    std::istringstream in(testenv::ReadFile(std::string(TAVI_SOURCE_DIR) + "/resources/microblog/stringid.ini"));
+    std::istringstream in(
+        testenv::ReadFile(std::string(TAVI_SOURCE_DIR) + "/resources/microblog/stringid.ini"));
     bool chinese = false;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line[0] == '[') {

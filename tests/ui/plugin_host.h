@@ -44,7 +44,9 @@ public:
         return container && container->GetActiveWindow() == window;
     }
     void SetWindowTitle(tavi::IPluginWindow*, const std::string&) override {}
-    void GetClientRect(tavi::SkinRect& rect) override { rect = container ? container->GetRect() : tavi::SkinRect{}; }
+    void GetClientRect(tavi::SkinRect& rect) override {
+        rect = container ? container->GetRect() : tavi::SkinRect{};
+    }
     void* GetHostWindow() override { return nullptr; }
 
     tavi::CSkinPluginContainer* container = nullptr;
@@ -54,8 +56,9 @@ public:
 class PluginHost {
 public:
     // The skin's build file as text (the plug-in's own unless given) lets a test break a panel's node.
-    explicit PluginHost(const std::string& account = "tester@velmora.com", const std::string& password = "secret",
-                        const std::string& appDir = std::string(), const std::string& buildText = std::string())
+    explicit PluginHost(const std::string& account = "tester@velmora.com",
+                        const std::string& password = "secret", const std::string& appDir = std::string(),
+                        const std::string& buildText = std::string())
         : host_(account, password, appDir) {
         tavi::runtime::SetLanguage("zh-CN");
         tavi::runtime::ClearStringTable();
@@ -67,7 +70,8 @@ public:
         if (buildText.empty())
             EXPECT_EQ(manager->IncludeSkinBuildFile(ResourcePath("build.xml")), 1) << manager->GetLastError();
         else
-            EXPECT_EQ(manager->IncludeSkinBuildText(buildText, ResourcePath("")), 1) << manager->GetLastError();
+            EXPECT_EQ(manager->IncludeSkinBuildText(buildText, ResourcePath("")), 1)
+                << manager->GetLastError();
         tavi::CSkinWebBrowser::InitControlContainer();
         mainForm_ = tavi::runtime::CreateHostMainForm();
         EXPECT_NE(mainForm_, nullptr);
@@ -105,6 +109,8 @@ public:
         if (service_ == nullptr)
             return;
         core().WaitIdle(30000);
+        // As the plug-in's unload: the service must not reach the window once it is released.
+        service_->SetWindow(nullptr);
         windows()->RemovePluginWindow(window_);
         if (layout_.container)
             layout_.container->RemovePluginWindow(window_);
@@ -137,9 +143,9 @@ public:
         microblog::MicroBlogPanel* panel = main();
         if (panel == nullptr)
             return nullptr;
-        tavi::CSkinObject* contents[] = {panel->GetStartPanel(),
-                                         panel->GetListPanel() ? panel->GetListPanel()->GetSkinObject() : nullptr,
-                                         panel->GetWaitPanel(), panel->GetOpenPanel()};
+        tavi::CSkinObject* contents[] = {
+            panel->GetStartPanel(), panel->GetListPanel() ? panel->GetListPanel()->GetSkinObject() : nullptr,
+            panel->GetWaitPanel(), panel->GetOpenPanel()};
         tavi::CSkinObject* shown = nullptr;
         for (tavi::CSkinObject* content : contents)
             if (content && content->IsVisible()) {

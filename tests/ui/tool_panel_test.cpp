@@ -19,7 +19,9 @@ protected:
         tool_ = host_.main() ? host_.main()->GetToolPanel() : nullptr;
         ASSERT_NE(tool_, nullptr);
     }
-    tavi::CSkinObject* Button(const char* name) { return tavi::FindSkinControl<tavi::CSkinObject>(tool_, name); }
+    tavi::CSkinObject* Button(const char* name) {
+        return tavi::FindSkinControl<tavi::CSkinObject>(tool_, name);
+    }
     // Which of a pair shows: "new", "plain", or "both"/"none" when the pair is broken.
     std::string Shown(const char* plain, const char* fresh) {
         bool p = Button(plain)->IsVisible();
