@@ -37,7 +37,9 @@ void ShowReplyForm(const std::string& kind, const std::string& id, const std::st
     OpenComposeForm(new MicroBlogPublishForm(tavi::Core_GetITavi(), kind, id, text));
 }
 
-void DestroyConfigForm() { ReleaseConfigForm(); }
+void DestroyConfigForm() {
+    ReleaseConfigForm();
+}
 
 int PreTranslateFormMessage(void* message) {
     auto* msg = static_cast<tavi::MSG*>(message);
@@ -45,7 +47,8 @@ int PreTranslateFormMessage(void* message) {
     if (target == nullptr)
         return 0;
     tavi::CWnd* top = target->GetTopLevel();
-    if (dynamic_cast<MicroBlogConfigForm*>(top) == nullptr && dynamic_cast<MicroBlogPublishForm*>(top) == nullptr)
+    if (dynamic_cast<MicroBlogConfigForm*>(top) == nullptr &&
+        dynamic_cast<MicroBlogPublishForm*>(top) == nullptr)
         return 0;
     // The walk offers the message to the target and each window up to the form, each once: the
     // host's own walk afterwards skips the windows already asked.

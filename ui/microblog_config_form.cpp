@@ -13,7 +13,7 @@
 namespace microblog {
 namespace {
 
-constexpr unsigned kFormStyle = 0x80CF0000;     // pop-up with caption, system menu, sizing border, min/max boxes
+constexpr unsigned kFormStyle = 0x80CF0000; // pop-up with caption, system menu, sizing border, min/max boxes
 constexpr unsigned kAccountStyle = 0x50010080;  // child, visible, tab stop, horizontal scroll
 constexpr unsigned kPasswordStyle = 0x500100A0; // the same, showing password characters
 constexpr unsigned kIntervalStyle = 0x50012080; // the same as the account, digits only
@@ -39,8 +39,8 @@ std::string Trim(const std::string& text) {
 }
 
 bool IsAddressByte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-           c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
 }
 
 // The leading decimal number of the text, as "%d" reads it; false when there is none or it does
@@ -58,7 +58,9 @@ bool ReadDecimal(const std::string& text, int& value) {
 
 } // namespace
 
-MicroBlogConfigForm::MicroBlogConfigForm() { SetObjectID("MicroBlogConfigForm"); }
+MicroBlogConfigForm::MicroBlogConfigForm() {
+    SetObjectID("MicroBlogConfigForm");
+}
 
 MicroBlogConfigForm::~MicroBlogConfigForm() {
     if (configForm == this)
@@ -111,14 +113,16 @@ int MicroBlogConfigForm::OnBuildControlAfter() {
     editAccount_->SetLimitTipText(overLimit);
 
     editPassword_ = tavi::FindSkinControl<tavi::CSWColorEdit>(this, "EditPassword");
-    if (editPassword_ == nullptr || !editPassword_->Create(kPasswordStyle, tavi::SkinRect{}, GetSafeHwnd(), 0))
+    if (editPassword_ == nullptr ||
+        !editPassword_->Create(kPasswordStyle, tavi::SkinRect{}, GetSafeHwnd(), 0))
         return 0;
     editPassword_->SendMessage(tavi::EM_LIMITTEXT, kPasswordLimit);
     editPassword_->SetLimitTipEnable(1);
     editPassword_->SetLimitTipText(overLimit);
 
     editInterval_ = tavi::FindSkinControl<tavi::CSWColorEdit>(this, "EditInterval");
-    if (editInterval_ == nullptr || !editInterval_->Create(kIntervalStyle, tavi::SkinRect{}, GetSafeHwnd(), 0))
+    if (editInterval_ == nullptr ||
+        !editInterval_->Create(kIntervalStyle, tavi::SkinRect{}, GetSafeHwnd(), 0))
         return 0;
     editInterval_->SendMessage(tavi::EM_LIMITTEXT, kIntervalLimit);
     editInterval_->SetLimitTipEnable(0);
@@ -163,7 +167,8 @@ void MicroBlogConfigForm::LoadFromSettings() {
     editPassword_->EnableWindow(bound != 0);
 
     labelCurrentAccount_->SetText(
-        bound != 0 ? editAccount_->GetWindowText() : tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_CONF_NOACCOUNT"),
+        bound != 0 ? editAccount_->GetWindowText()
+                   : tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_CONF_NOACCOUNT"),
         0);
 
     checkNotice_->SetChecked(announce != 0, 0);
@@ -217,14 +222,16 @@ bool MicroBlogConfigForm::IsValidEmail(const std::string& name) {
 
 bool MicroBlogConfigForm::Refuse(const char* stringId, tavi::CSkinObject* anchor) {
     tavi::ITavi* core = tavi::Core_GetITavi();
-    if (auto* notifier = core ? dynamic_cast<tavi::INotifier*>(core->GetService(tavi::kServiceNotifier)) : nullptr)
+    if (auto* notifier =
+            core ? dynamic_cast<tavi::INotifier*>(core->GetService(tavi::kServiceNotifier)) : nullptr)
         notifier->ShowBalloon(anchor, tavi::CMutiLanSupport::GetStringViaID(stringId), kBalloonMilliseconds);
     return false;
 }
 
 bool MicroBlogConfigForm::Validate(std::string& account, std::string& password, int& interval) {
     tavi::ITavi* core = tavi::Core_GetITavi();
-    if (core == nullptr || dynamic_cast<tavi::INotifier*>(core->GetService(tavi::kServiceNotifier)) == nullptr ||
+    if (core == nullptr ||
+        dynamic_cast<tavi::INotifier*>(core->GetService(tavi::kServiceNotifier)) == nullptr ||
         editAccount_ == nullptr)
         return false;
     bool bind = checkBind_->IsChecked();
@@ -277,7 +284,9 @@ void MicroBlogConfigForm::Hide() {
     tavi::MinimizeDownMemory();
 }
 
-void MicroBlogConfigForm::OnClose() { Hide(); }
+void MicroBlogConfigForm::OnClose() {
+    Hide();
+}
 
 void MicroBlogConfigForm::OnDestroy() {}
 
@@ -288,7 +297,9 @@ int MicroBlogConfigForm::OnQueryCloseForm() {
     return 1;
 }
 
-MicroBlogConfigForm* FindConfigForm() { return configForm; }
+MicroBlogConfigForm* FindConfigForm() {
+    return configForm;
+}
 
 MicroBlogConfigForm* GetConfigForm() {
     if (configForm != nullptr && !configForm->IsWindow())

@@ -96,8 +96,8 @@ bool MicroBlogPanel::CreateChildren() {
 void MicroBlogPanel::ShowContentPanel(tavi::CSkinObject* panel) {
     if (panel == nullptr)
         return;
-    tavi::CSkinObject* contents[] = {startPanel_, listPanel_ ? listPanel_->GetSkinObject() : nullptr, waitPanel_,
-                                     openPanel_};
+    tavi::CSkinObject* contents[] = {startPanel_, listPanel_ ? listPanel_->GetSkinObject() : nullptr,
+                                     waitPanel_, openPanel_};
     for (tavi::CSkinObject* content : contents)
         if (content)
             content->SetVisible(false);
@@ -115,7 +115,8 @@ void MicroBlogPanel::RefreshTimeline() {
     if (service == nullptr || (service->GetState() & kStateSignedIn) == 0)
         return;
     service->RequestVerifyCredentials(tavi::TaskCallback(this, &MicroBlogPanel::OnIgnoredResult));
-    service->RequestHomeTimeline(kHomeTimelineCount, tavi::TaskCallback(this, &MicroBlogPanel::OnHomeTimelineResult));
+    service->RequestHomeTimeline(kHomeTimelineCount,
+                                 tavi::TaskCallback(this, &MicroBlogPanel::OnHomeTimelineResult));
 }
 
 void MicroBlogPanel::OnHomeTimelineResult(tavi::ITavi* core, tavi::IAsync_CallbackParam* record) {

@@ -27,7 +27,9 @@ constexpr const char* kTimestampRefusedText = "发送失败，请设置正确的
 // Between the retweeted author and the retweeted text in the preset of a retweet of a retweet.
 constexpr const char* kFullWidthColon = "：";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 } // namespace
 
@@ -76,8 +78,8 @@ std::string FormatText(const std::string& format, const std::string& value) {
 MicroBlogPublishForm::MicroBlogPublishForm(tavi::ITavi* host, const std::string& mode)
     : MicroBlogPublishForm(host, mode, std::string(), std::string()) {}
 
-MicroBlogPublishForm::MicroBlogPublishForm(tavi::ITavi* host, const std::string& mode, const std::string& statusId,
-                                           const std::string& text)
+MicroBlogPublishForm::MicroBlogPublishForm(tavi::ITavi* host, const std::string& mode,
+                                           const std::string& statusId, const std::string& text)
     : host_(host), mode_(mode), statusId_(statusId), statusText_(text) {
     SetObjectID("MicroBlogPublishForm");
 }
@@ -133,7 +135,8 @@ int MicroBlogPublishForm::OnBuildControlAfter() {
     inputStatusFirst_ = tavi::FindSkinControl<tavi::CSkinLabel>(this, "InputStatusFirst");
     if (inputStatusFirst_ == nullptr)
         return 0;
-    inputStatusFirst_->SetText(tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_INPUTSTATUS"), 0);
+    inputStatusFirst_->SetText(tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_INPUTSTATUS"),
+                               0);
 
     numberLeft_ = tavi::FindSkinControl<tavi::CSkinLabel>(this, "LabelNumberLeft");
     if (numberLeft_ == nullptr)
@@ -158,7 +161,8 @@ int MicroBlogPublishForm::OnBuildControlAfter() {
     chkRetweet_ = tavi::FindSkinControl<tavi::CSkinCheckBox>(this, "ChkRetweet");
     chkComment_ = tavi::FindSkinControl<tavi::CSkinCheckBox>(this, "ChkComment");
     chkCommentRoot_ = tavi::FindSkinControl<tavi::CSkinCheckBox>(this, "ChkCommentRoot");
-    if (panelOption_ == nullptr || chkRetweet_ == nullptr || chkComment_ == nullptr || chkCommentRoot_ == nullptr)
+    if (panelOption_ == nullptr || chkRetweet_ == nullptr || chkComment_ == nullptr ||
+        chkCommentRoot_ == nullptr)
         return 0;
 
     ApplyMode(author, rootAuthor);
@@ -181,9 +185,11 @@ void MicroBlogPublishForm::ApplyMode(const std::string& author, const std::strin
     chkRetweet_->SetVisible(mode_ == kModeComment);
     chkComment_->SetVisible(mode_ == kModeRetweet);
     chkCommentRoot_->SetVisible(!rootAuthor.empty());
-    chkComment_->SetText(FormatText(tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_COMMENT"), author), 0);
+    chkComment_->SetText(
+        FormatText(tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_COMMENT"), author), 0);
     chkCommentRoot_->SetText(
-        FormatText(tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_COMMENTROOT"), rootAuthor), 0);
+        FormatText(tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_COMMENTROOT"), rootAuthor),
+        0);
 }
 
 void MicroBlogPublishForm::SetModeTitle(const std::string& mode, const std::string& author) {
@@ -220,19 +226,22 @@ void MicroBlogPublishForm::OnContentChanged(tavi::CSkinObject* sender, void* /*d
 }
 
 void MicroBlogPublishForm::UpdateCharCount() {
-    if (content_ == nullptr || sendButton_ == nullptr || inputStatusFirst_ == nullptr || numberLeft_ == nullptr)
+    if (content_ == nullptr || sendButton_ == nullptr || inputStatusFirst_ == nullptr ||
+        numberLeft_ == nullptr)
         return;
     int n = CountUtf16Units(CleanStatusText(TrimBlanks(content_->GetWindowText())));
     if (n > MaxStatusChars) {
         sendButton_->SetEnabled(false);
-        inputStatusFirst_->SetText(tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_BEYONDNUMBER"), 0);
+        inputStatusFirst_->SetText(
+            tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_BEYONDNUMBER"), 0);
         numberLeft_->SetText(std::to_string(n - MaxStatusChars), 0);
         numberLeft_->SetTextColor(kCounterOverColor);
     } else {
         // While a send is outstanding the button stays disabled: typing must not allow a second send.
         if (!sending_)
             sendButton_->SetEnabled(true);
-        inputStatusFirst_->SetText(tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_INPUTSTATUS"), 0);
+        inputStatusFirst_->SetText(
+            tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_INPUTSTATUS"), 0);
         numberLeft_->SetText(std::to_string(MaxStatusChars - n), 0);
         numberLeft_->SetTextColor(kCounterColor);
     }
@@ -315,7 +324,8 @@ void MicroBlogPublishForm::ShowSendFailure(const std::string& errorText) {
 }
 
 void MicroBlogPublishForm::ShowBalloon(const std::string& text) {
-    auto* notifier = host_ ? dynamic_cast<tavi::INotifier*>(host_->GetService(tavi::kServiceNotifier)) : nullptr;
+    auto* notifier =
+        host_ ? dynamic_cast<tavi::INotifier*>(host_->GetService(tavi::kServiceNotifier)) : nullptr;
     if (notifier != nullptr)
         notifier->ShowBalloon(sendButton_, text, kBalloonMilliseconds);
 }
@@ -340,7 +350,8 @@ void MicroBlogPublishForm::OnDestroy() {
     tavi::MinimizeDownMemory();
 }
 
-std::intptr_t MicroBlogPublishForm::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+std::intptr_t MicroBlogPublishForm::WindowProc(unsigned message, std::uintptr_t wParam,
+                                               std::intptr_t lParam) {
     if (message != kReleaseFormMessage)
         return CSkinForm::WindowProc(message, wParam, lParam);
     if (retired_ && !sending_) {

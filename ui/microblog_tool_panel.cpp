@@ -77,7 +77,8 @@ void MicroBlogToolPanel::SetActionsEnabled(int enabled) {
 
 void MicroBlogToolPanel::ShowTimeRefusedTip() {
     tavi::ITavi* core = tavi::Core_GetITavi();
-    auto* notifier = core ? dynamic_cast<tavi::INotifier*>(core->GetService(tavi::kServiceNotifier)) : nullptr;
+    auto* notifier =
+        core ? dynamic_cast<tavi::INotifier*>(core->GetService(tavi::kServiceNotifier)) : nullptr;
     if (notifier == nullptr)
         return;
     notifier->ShowBalloon(btnMainForm_, FixedText(kTipRefreshTimeRefused), kTipMilliseconds);

@@ -5,7 +5,9 @@
 
 namespace microblog {
 
-MicroBlogWaitPanel::MicroBlogWaitPanel(MicroBlogPanel* owner) : owner_(owner) { SetObjectID("MicroBlogWaitPanel"); }
+MicroBlogWaitPanel::MicroBlogWaitPanel(MicroBlogPanel* owner) : owner_(owner) {
+    SetObjectID("MicroBlogWaitPanel");
+}
 
 MicroBlogWaitPanel::~MicroBlogWaitPanel() = default;
 

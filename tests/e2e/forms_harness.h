@@ -169,7 +169,8 @@ private:
     bool Fill(std::chrono::steady_clock::time_point deadline) {
         if (output_ < 0)
             return false;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
         pollfd fd{output_, POLLIN, 0};
@@ -235,8 +236,8 @@ public:
 
 private:
     bool Start(int port, const std::vector<std::string>& options) {
-        std::vector<std::string> argv = {std::string(TAVI_BIN_DIR) + "/mbservice", "--port", std::to_string(port),
-                                         "--db", dbPath_};
+        std::vector<std::string> argv = {std::string(TAVI_BIN_DIR) + "/mbservice", "--port",
+                                         std::to_string(port), "--db", dbPath_};
         argv.insert(argv.end(), extra_.begin(), extra_.end());
         argv.insert(argv.end(), options.begin(), options.end());
         process_ = std::make_unique<ChildProcess>(argv, false, logPath_);
@@ -263,7 +264,8 @@ public:
         EXPECT_EQ(testenv::RunCommand("cp -r " + std::string(TAVI_APP_DIR) + "/. " + dir_.path()), 0);
         std::string root = service.ApiRoot();
         testenv::WriteFile(dir_.path() + "/plugin/microblog/deploy.ini",
-                           "api_root=" + root + "\nweb_root=" + root + "web\npicture_prefix=" + root + "p/\n");
+                           "api_root=" + root + "\nweb_root=" + root + "web\npicture_prefix=" + root +
+                               "p/\n");
     }
     const std::string& path() const { return dir_.path(); }
 
@@ -293,14 +295,18 @@ private:
 class TaviSession {
 public:
     TaviSession(const AppFolder& app, const std::string& account, const std::string& password)
-        : process_({std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user", account, "--password",
-                    password},
+        : process_({std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user", account,
+                    "--password", password},
                    true) {}
     ~TaviSession() { Quit(); }
 
     // Runs the command lines and returns their output. A marker command after them (which tavi
     // answers as an unknown command) shows where their output ends.
     std::string Run(const std::string& commands) {
+        if (stuck_) {
+            ADD_FAILURE() << "tavi stopped answering earlier; not run:\n" << commands;
+            return std::string();
+        }
         std::string marker = "sync-" + std::to_string(++runs_);
         std::string text = commands;
         if (!text.empty() && text.back() != '\n')
@@ -308,7 +314,10 @@ public:
         std::string output;
         if (!process_.Write(text + marker + "\n") ||
             !process_.ReadUntil("error: unknown command: " + marker, output, kStepBoundMs)) {
-            ADD_FAILURE() << "tavi did not finish the commands in time:\n" << commands << "\noutput:\n" << output;
+            ADD_FAILURE() << "tavi did not finish the commands in time:\n"
+                          << commands << "\noutput:\n"
+                          << output;
+            stuck_ = true;
         }
         log_ += output;
         return output;
@@ -319,7 +328,7 @@ public:
             return std::string();
         quit_ = true;
         int status = -1;
-        std::string output = process_.Finish(kStepBoundMs, &status);
+        std::string output = process_.Finish(stuck_ ? 0 : kStepBoundMs, &status);
         EXPECT_EQ(status, 0) << output;
         log_ += output;
         return output;
@@ -331,6 +340,7 @@ private:
     ChildProcess process_;
     int runs_ = 0;
     bool quit_ = false;
+    bool stuck_ = false;
     std::string log_;
 };
 

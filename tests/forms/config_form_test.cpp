@@ -71,14 +71,15 @@ TEST_P(EmailTest, AccountsAreMailAddressesOfPlainBytes) {
     EXPECT_EQ(MicroBlogConfigForm::IsValidEmail(GetParam().name), GetParam().valid) << GetParam().name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, EmailTest,
-    ::testing::Values(EmailCase{"a@b", true}, EmailCase{"demo.user-1_x@velmora.com", true},
-                      EmailCase{std::string(53, 'a') + "@velmora.c", true}, // 63 bytes
-                      EmailCase{std::string(54, 'a') + "@velmora.c", false}, EmailCase{"a@b.", false},
-                      EmailCase{"@ab", false}, EmailCase{"ab@", false}, EmailCase{"ab", false},
-                      EmailCase{"a b@velmora.com", false}, EmailCase{"a@b@c", false},
-                      EmailCase{"小维@velmora.com", false}, EmailCase{"", false}));
+INSTANTIATE_TEST_SUITE_P(Names, EmailTest,
+                         ::testing::Values(EmailCase{"a@b", true},
+                                           EmailCase{"demo.user-1_x@velmora.com", true},
+                                           EmailCase{std::string(53, 'a') + "@velmora.c", true}, // 63 bytes
+                                           EmailCase{std::string(54, 'a') + "@velmora.c", false},
+                                           EmailCase{"a@b.", false}, EmailCase{"@ab", false},
+                                           EmailCase{"ab@", false}, EmailCase{"ab", false},
+                                           EmailCase{"a b@velmora.com", false}, EmailCase{"a@b@c", false},
+                                           EmailCase{"小维@velmora.com", false}, EmailCase{"", false}));
 
 TEST_F(ConfigFormTest, ShowsTheStoredSettingsWithThePasswordMasked) {
     Store(BoundSettings());
@@ -122,7 +123,9 @@ TEST_P(StoredIntervalTest, AnIntervalBelowOneOrNoneShowsFifteen) {
 INSTANTIATE_TEST_SUITE_P(Stored, StoredIntervalTest,
                          ::testing::Values(IntervalCase{"Zero", true, 0}, IntervalCase{"Negative", true, -3},
                                            IntervalCase{"Absent", false, 0}),
-                         [](const ::testing::TestParamInfo<IntervalCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<IntervalCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(ConfigFormTest, AbsentFlagsShowTickedAndAnUnboundAccountShowsNoAccount) {
     tavi::Property settings;
@@ -143,7 +146,8 @@ TEST_F(ConfigFormTest, AbsentFlagsShowTickedAndAnUnboundAccountShowsNoAccount) {
     EXPECT_FALSE(account_->IsWindowEnabled());
     EXPECT_FALSE(password_->IsWindowEnabled());
     EXPECT_FALSE(interval_->IsWindowEnabled());
-    EXPECT_EQ(Control<tavi::CSkinLabel>(form, "LabelCurrentAccount")->GetText(), Text("STRID_MICROBLOG_CONF_NOACCOUNT"));
+    EXPECT_EQ(Control<tavi::CSkinLabel>(form, "LabelCurrentAccount")->GetText(),
+              Text("STRID_MICROBLOG_CONF_NOACCOUNT"));
     // Ticking the boxes enables their edits again.
     bind_->PerformClick();
     notice_->PerformClick();
@@ -183,7 +187,8 @@ TEST_F(ConfigFormTest, TypingIntoTheAccountEmptiesThePasswordAndOkThenAsksForOne
     EXPECT_TRUE(form->IsPasswordChanged());
     Type(account_, "lin@velmora.com");
     ASSERT_TRUE(ok_->PerformClick());
-    EXPECT_EQ(Balloons(), std::vector<std::string>{BalloonOf("EditPassword", Text("STRID_MICROBLOG_BLANK_PASSWORD"))});
+    EXPECT_EQ(Balloons(),
+              std::vector<std::string>{BalloonOf("EditPassword", Text("STRID_MICROBLOG_BLANK_PASSWORD"))});
     EXPECT_TRUE(form->IsWindowVisible());
     EXPECT_EQ(Stored(), BoundSettings());
 
@@ -211,7 +216,7 @@ TEST_F(ConfigFormTest, ShowingTheFormAgainDropsUnsavedEdits) {
 struct RefusalCase {
     const char* name;
     bool bind;
-    std::string account; // set as text, so that it may exceed what typing allows
+    std::string account;  // set as text, so that it may exceed what typing allows
     std::string password; // typed; "-" leaves the stored one alone
     std::string interval;
     std::string stringId; // empty: accepted
@@ -257,18 +262,21 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RefusalCase{"BlankAccount", true, "  ", "-", "15", "STRID_MICROBLOG_BLANK_EMAIL", "EditAccount"},
         RefusalCase{"Account63Bytes", true, k63, "-", "15", "", ""},
-        RefusalCase{"Account64BytesIsNoAddress", true, k64, "-", "15", "STRID_MICROBLOG_ERROR_ACCOUNT", "EditAccount"},
-        RefusalCase{"Account65BytesIsTooLong", true, k65, "-", "15", "STRID_MICROBLOG_ERROR_OVERADDR", "EditAccount"},
+        RefusalCase{"Account64BytesIsNoAddress", true, k64, "-", "15", "STRID_MICROBLOG_ERROR_ACCOUNT",
+                    "EditAccount"},
+        RefusalCase{"Account65BytesIsTooLong", true, k65, "-", "15", "STRID_MICROBLOG_ERROR_OVERADDR",
+                    "EditAccount"},
         RefusalCase{"Account65BytesIsTooLongUnbound", false, k65, "-", "15", "STRID_MICROBLOG_ERROR_OVERADDR",
                     "EditAccount"},
-        RefusalCase{"AccountWithABlank", true, "de mo@velmora.com", "-", "15", "STRID_MICROBLOG_ERROR_ACCOUNT",
+        RefusalCase{"AccountWithABlank", true, "de mo@velmora.com", "-", "15",
+                    "STRID_MICROBLOG_ERROR_ACCOUNT", "EditAccount"},
+        RefusalCase{"AccountEndingInADot", true, "a@b.", "-", "15", "STRID_MICROBLOG_ERROR_ACCOUNT",
                     "EditAccount"},
-        RefusalCase{"AccountEndingInADot", true, "a@b.", "-", "15", "STRID_MICROBLOG_ERROR_ACCOUNT", "EditAccount"},
         RefusalCase{"ShortestAddress", true, "a@b", "-", "15", "", ""},
         RefusalCase{"UnboundTakesAnyAccountAndNoPassword", false, "not an address", "", "15", "", ""},
         RefusalCase{"UnboundTakesAnEmptyAccount", false, "", "", "15", "", ""},
-        RefusalCase{"BoundNeedsAPassword", true, "demo@velmora.com", "", "15", "STRID_MICROBLOG_BLANK_PASSWORD",
-                    "EditPassword"},
+        RefusalCase{"BoundNeedsAPassword", true, "demo@velmora.com", "", "15",
+                    "STRID_MICROBLOG_BLANK_PASSWORD", "EditPassword"},
         RefusalCase{"IntervalZero", true, "demo@velmora.com", "-", "0", "STRID_MICROBLOG_ERROR_SHORTTIME",
                     "EditInterval"},
         RefusalCase{"IntervalEmpty", true, "demo@velmora.com", "-", " ", "STRID_MICROBLOG_ERROR_SHORTTIME",

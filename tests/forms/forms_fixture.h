@@ -26,8 +26,12 @@
 namespace formstest {
 
 // Text in the system code page from UTF-8, as the plug-in holds it.
-inline std::string Narrow(const std::string& utf8) { return tavi::utf8_to_CString(utf8); }
-inline std::string Text(const char* id) { return tavi::CMutiLanSupport::GetStringViaID(id); }
+inline std::string Narrow(const std::string& utf8) {
+    return tavi::utf8_to_CString(utf8);
+}
+inline std::string Text(const char* id) {
+    return tavi::CMutiLanSupport::GetStringViaID(id);
+}
 
 struct SentRequest {
     std::string kind; // "update", "retweet" or "reply"
@@ -49,7 +53,8 @@ public:
                        int isCommentToRoot) override {
         return Record({"retweet", id, text, isComment, isCommentToRoot}, callback);
     }
-    int RequestReply(Callback callback, std::string id, std::string text, int isRetweet, int isCommentToRoot) override {
+    int RequestReply(Callback callback, std::string id, std::string text, int isRetweet,
+                     int isCommentToRoot) override {
         return Record({"reply", id, text, isRetweet, isCommentToRoot}, callback);
     }
     void ShowMainPanel() override { ++mainPanelShown; }

@@ -37,7 +37,8 @@ protected:
         loop().RunUntilIdle();
         MicroBlogPublishForm* shown = nullptr;
         for (tavi::CSkinForm* form : tavi::CSkinWndManager::GetInstance()->GetForms())
-            if (auto* compose = dynamic_cast<MicroBlogPublishForm*>(form); compose && compose->IsWindowVisible())
+            if (auto* compose = dynamic_cast<MicroBlogPublishForm*>(form);
+                compose && compose->IsWindowVisible())
                 shown = compose;
         EXPECT_NE(shown, nullptr) << "no compose form is shown";
         if (shown) {
@@ -47,7 +48,9 @@ protected:
         }
         return shown;
     }
-    static bool IsAlive(MicroBlogPublishForm* form) { return tavi::CSkinWndManager::GetInstance()->IsForm(form); }
+    static bool IsAlive(MicroBlogPublishForm* form) {
+        return tavi::CSkinWndManager::GetInstance()->IsForm(form);
+    }
 
     tavi::CSWColorEdit* content_ = nullptr;
     tavi::CSkinObject* send_ = nullptr;
@@ -72,21 +75,22 @@ TEST_P(CharCountTest, CounterShowsWhatIsLeftOrHowFarOverInUtf16UnitsOfTheCleaned
     auto* first = Control<tavi::CSkinLabel>(form, "InputStatusFirst");
     EXPECT_EQ(number->GetText(), c.shown);
     EXPECT_EQ(number->GetTextColor(), c.over ? microblog::kCounterOverColor : microblog::kCounterColor);
-    EXPECT_EQ(first->GetText(), Text(c.over ? "STRID_MICROBLOG_MSGTRANS_BEYONDNUMBER" : "STRID_MICROBLOG_MSGTRANS_INPUTSTATUS"));
+    EXPECT_EQ(first->GetText(), Text(c.over ? "STRID_MICROBLOG_MSGTRANS_BEYONDNUMBER"
+                                            : "STRID_MICROBLOG_MSGTRANS_INPUTSTATUS"));
     EXPECT_EQ(send_->IsEnabled(), !c.over);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, CharCountTest,
-    ::testing::Values(CountCase{"Empty", "", "150", false}, CountCase{"Exactly150", Repeat("a", 150), "0", false},
-                      CountCase{"OneOver", Repeat("a", 151), "1", true},
-                      CountCase{"BlanksAndBreaksAtTheEndsDoNotCount", " \r\n\t" + Repeat("a", 150) + "\r\n  ", "0",
-                                false},
-                      CountCase{"InnerLineBreakCountsOne", Repeat("a", 75) + "\r\n" + Repeat("a", 74), "0", false},
-                      CountCase{"InnerLineBreakCanTipItOver", Repeat("a", 75) + "\r\n" + Repeat("a", 75), "1", true},
-                      CountCase{"DoubleByteCountsOne", Repeat("中", 150), "0", false},
-                      CountCase{"DoubleByteOneOver", Repeat("中", 151), "1", true},
-                      CountCase{"OutsideTheBasicPlaneCountsTwo", Repeat("🌙", 76), "2", true}),
+    ::testing::Values(
+        CountCase{"Empty", "", "150", false}, CountCase{"Exactly150", Repeat("a", 150), "0", false},
+        CountCase{"OneOver", Repeat("a", 151), "1", true},
+        CountCase{"BlanksAndBreaksAtTheEndsDoNotCount", " \r\n\t" + Repeat("a", 150) + "\r\n  ", "0", false},
+        CountCase{"InnerLineBreakCountsOne", Repeat("a", 75) + "\r\n" + Repeat("a", 74), "0", false},
+        CountCase{"InnerLineBreakCanTipItOver", Repeat("a", 75) + "\r\n" + Repeat("a", 75), "1", true},
+        CountCase{"DoubleByteCountsOne", Repeat("中", 150), "0", false},
+        CountCase{"DoubleByteOneOver", Repeat("中", 151), "1", true},
+        CountCase{"OutsideTheBasicPlaneCountsTwo", Repeat("🌙", 76), "2", true}),
     [](const ::testing::TestParamInfo<CountCase>& info) { return std::string(info.param.name); });
 
 struct SendCase {
@@ -127,12 +131,25 @@ TEST_P(SendTest, EachModeSendsItsRequestWithTheTextAndTheOptions) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, SendTest,
     ::testing::Values(
-        SendCase{"UpdateSendsALineBreakAsABlank", "update", "", "  第一行\n第二行 \n", {}, {"update", "", "第一行 第二行"}},
-        SendCase{"CommentSendsLineBreaksAsTyped", "comment", "12", "好的\n谢谢", {"ChkRetweet", "ChkCommentRoot"},
+        SendCase{"UpdateSendsALineBreakAsABlank",
+                 "update",
+                 "",
+                 "  第一行\n第二行 \n",
+                 {},
+                 {"update", "", "第一行 第二行"}},
+        SendCase{"CommentSendsLineBreaksAsTyped",
+                 "comment",
+                 "12",
+                 "好的\n谢谢",
+                 {"ChkRetweet", "ChkCommentRoot"},
                  {"reply", "12", "好的\r\n谢谢", 1, 1}},
         SendCase{"CommentWithoutOptions", "comment", "11", "赞", {}, {"reply", "11", "赞", 0, 0}},
         SendCase{"RetweetMaySendNoText", "retweet", "11", "", {"ChkComment"}, {"retweet", "11", "", 1, 0}},
-        SendCase{"RetweetOfARetweetSendsThePresetTrimmed", "retweet", "12", "-", {"ChkCommentRoot"},
+        SendCase{"RetweetOfARetweetSendsThePresetTrimmed",
+                 "retweet",
+                 "12",
+                 "-",
+                 {"ChkCommentRoot"},
                  {"retweet", "12", "||@Emma_Li：转发理由", 0, 1}}),
     [](const ::testing::TestParamInfo<SendCase>& info) { return std::string(info.param.name); });
 
@@ -145,7 +162,8 @@ TEST_P(EmptyTextTest, ABlankTextSendsNothingAndSaysSoAtTheSendButton) {
     ASSERT_TRUE(send_->PerformClick());
     loop().RunUntilIdle();
     EXPECT_TRUE(service_->sent.empty());
-    EXPECT_EQ(Balloons(), std::vector<std::string>{BalloonOf("ButtonSend", Text("STRID_MICROBLOG_MSGTRANS_EDITEMPTY"))});
+    EXPECT_EQ(Balloons(),
+              std::vector<std::string>{BalloonOf("ButtonSend", Text("STRID_MICROBLOG_MSGTRANS_EDITEMPTY"))});
     EXPECT_TRUE(send_->IsEnabled());
     EXPECT_FALSE(status_->IsVisible());
     EXPECT_TRUE(form->IsWindowVisible());
@@ -192,18 +210,17 @@ TEST_P(ModeTest, TheModeDecidesTitleOptionsAndPreset) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, ModeTest,
-    ::testing::Values(
-        ModeCase{"Update", "update", "", "发布微博", false, false, false, false, "", "", ""},
-        ModeCase{"RetweetOfAnOriginal", "retweet", "11", "转发微博", true, false, true, false, "同时评论给 林小雨",
-                 "同时评论给原作者 ", ""},
-        ModeCase{"RetweetOfARetweet", "retweet", "12", "转发微博", true, false, true, true, "同时评论给 Emma_Li",
-                 "同时评论给原作者 陈默", " ||@Emma_Li：转发理由"},
-        ModeCase{"CommentNamesTheAuthor", "comment", "11", "评论@林小雨", true, true, false, false,
-                 "同时评论给 林小雨", "同时评论给原作者 ", ""},
-        ModeCase{"CommentOnARetweetOffersTheRoot", "comment", "12", "评论@Emma_Li", true, true, false, true,
-                 "同时评论给 Emma_Li", "同时评论给原作者 陈默", ""},
-        ModeCase{"CommentOnAnUnknownStatusHasTheBareTitle", "comment", "999", "评论", true, true, false, false,
-                 "同时评论给 ", "同时评论给原作者 ", ""}),
+    ::testing::Values(ModeCase{"Update", "update", "", "发布微博", false, false, false, false, "", "", ""},
+                      ModeCase{"RetweetOfAnOriginal", "retweet", "11", "转发微博", true, false, true, false,
+                               "同时评论给 林小雨", "同时评论给原作者 ", ""},
+                      ModeCase{"RetweetOfARetweet", "retweet", "12", "转发微博", true, false, true, true,
+                               "同时评论给 Emma_Li", "同时评论给原作者 陈默", " ||@Emma_Li：转发理由"},
+                      ModeCase{"CommentNamesTheAuthor", "comment", "11", "评论@林小雨", true, true, false,
+                               false, "同时评论给 林小雨", "同时评论给原作者 ", ""},
+                      ModeCase{"CommentOnARetweetOffersTheRoot", "comment", "12", "评论@Emma_Li", true, true,
+                               false, true, "同时评论给 Emma_Li", "同时评论给原作者 陈默", ""},
+                      ModeCase{"CommentOnAnUnknownStatusHasTheBareTitle", "comment", "999", "评论", true,
+                               true, false, false, "同时评论给 ", "同时评论给原作者 ", ""}),
     [](const ::testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
 
 struct ResultCase {
@@ -229,7 +246,8 @@ TEST_P(SendResultTest, AFailedSendKeepsTheTextAndLetsTheUserSendAgain) {
     EXPECT_EQ(service_->mainPanelShown, 0);
     if (c.text == microblog::kTimestampRefused) {
         EXPECT_FALSE(status_->IsVisible());
-        EXPECT_EQ(Balloons(), std::vector<std::string>{BalloonOf("ButtonSend", Narrow("发送失败，请设置正确的本地时间"))});
+        EXPECT_EQ(Balloons(), std::vector<std::string>{
+                                  BalloonOf("ButtonSend", Narrow("发送失败，请设置正确的本地时间"))});
     } else {
         EXPECT_TRUE(status_->IsVisible());
         EXPECT_EQ(status_->GetText(), Text("STRID_MICROBLOG_MSGTRANS_SENDFAILED"));
@@ -242,11 +260,12 @@ TEST_P(SendResultTest, AFailedSendKeepsTheTextAndLetsTheUserSendAgain) {
     EXPECT_EQ(service_->sent[1].text, Narrow("你好"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Results, SendResultTest,
-                         ::testing::Values(ResultCase{"TimestampRefused", 401, "timestamp_refused"},
-                                           ResultCase{"Refused", 400, ""}, ResultCase{"NoResponse", -1, ""},
-                                           ResultCase{"RefusedWithAnotherText", 401, "timestamp_refused_later"}),
-                         [](const ::testing::TestParamInfo<ResultCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Results, SendResultTest,
+    ::testing::Values(ResultCase{"TimestampRefused", 401, "timestamp_refused"},
+                      ResultCase{"Refused", 400, ""}, ResultCase{"NoResponse", -1, ""},
+                      ResultCase{"RefusedWithAnotherText", 401, "timestamp_refused_later"}),
+    [](const ::testing::TestParamInfo<ResultCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PublishFormTest, ASuccessfulSendHidesTheFormShowsTheTimelineAndTheFormGoes) {
     MicroBlogPublishForm* form = Open("update");
