@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "app/screen_text.h"
 #include "host/common.h"
 #include "host/msgbox.h"
 #include "host/skin.h"
@@ -149,12 +150,22 @@ HostApp::HostApp(HostOptions options, std::ostream& out) : options_(std::move(op
     runtime::SetMessageBoxResponder([this](const runtime::MessageBoxRequest& request) {
         return AnswerMessageBox(request.buttons, request.title, request.text);
     });
+    // Notices and balloon tips show as they are raised; the notices and balloons commands list
+    // them again.
+    core_->GetNotifier().onNotice = [this](const runtime::Notifier::Notice& notice) {
+        Say(DescribeNotice(notice));
+    };
+    core_->GetNotifier().onBalloon = [this](const runtime::Notifier::Balloon& balloon) {
+        Say(DescribeBalloon(balloon));
+    };
     RegisterCommands();
     RegisterUiCommands();
 }
 
 HostApp::~HostApp() {
     UnloadPlugins();
+    core_->GetNotifier().onNotice = nullptr;
+    core_->GetNotifier().onBalloon = nullptr;
     runtime::SetMessageBoxResponder(nullptr);
     if (mainForm_) {
         layout_.SetContainer(nullptr);
@@ -372,10 +383,7 @@ void HostApp::RegisterCommands() {
         if (notices.empty())
             Say("no notices");
         for (const auto& notice : notices)
-            Say("notice " + std::to_string(notice.kind) + ": " + CString_to_utf8(notice.record.title) +
-                " | " + CString_to_utf8(notice.record.content) + " (" +
-                std::to_string(notice.record.displayMilliseconds) + ", " +
-                std::to_string(notice.record.style) + ")");
+            Say(DescribeNotice(notice));
     });
 }
 

@@ -2,6 +2,7 @@
 // interactive session of host commands.
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -84,6 +85,11 @@ int main(int argc, char** argv) {
         Usage(std::cerr);
         return 2;
     }
+    // The pages name their stylesheet by the app folder's path, which must hold from any folder.
+    std::error_code pathError;
+    std::filesystem::path appDir = std::filesystem::absolute(options.appDir, pathError);
+    if (!pathError)
+        options.appDir = appDir.lexically_normal().string();
     if (!proxyText.empty()) {
         // Every connection the plug-ins make goes through the host's proxy settings.
         tavi::ProxyCfg proxy;

@@ -101,4 +101,15 @@ std::string OneLine(const std::string& utf8) {
     return out;
 }
 
+std::string DescribeNotice(const runtime::Notifier::Notice& notice) {
+    return "notice " + std::to_string(notice.kind) + ": " + OneLine(CString_to_utf8(notice.record.title)) + " | " +
+           OneLine(CString_to_utf8(notice.record.content)) + " (" +
+           std::to_string(notice.record.displayMilliseconds) + ", " + std::to_string(notice.record.style) + ")";
+}
+
+std::string DescribeBalloon(const runtime::Notifier::Balloon& balloon) {
+    return "balloon " + (balloon.anchor.empty() ? std::string("-") : balloon.anchor) + " " +
+           std::to_string(balloon.milliseconds) + " " + OneLine(CString_to_utf8(balloon.text));
+}
+
 } // namespace tavi::app

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/core/host_services.h"
+
 namespace tavi {
 class CSkinObject;
 } // namespace tavi
@@ -17,5 +19,8 @@ std::vector<std::string> DescribeScreen(CSkinObject* root);
 std::string QuoteText(const std::string& narrow);
 // A UTF-8 line with its line breaks made visible, so that a record stays on one line.
 std::string OneLine(const std::string& utf8);
+// A notice and a balloon tip as one line each, the same when raised and when listed.
+std::string DescribeNotice(const runtime::Notifier::Notice& notice);
+std::string DescribeBalloon(const runtime::Notifier::Balloon& balloon);
 
 } // namespace tavi::app

@@ -400,8 +400,7 @@ void HostApp::RegisterUiCommands() {
             if (balloons.empty())
                 Say("no balloons");
             for (const auto& balloon : balloons)
-                Say("balloon " + (balloon.anchor.empty() ? std::string("-") : balloon.anchor) + " " +
-                    std::to_string(balloon.milliseconds) + " " + OneLine(CString_to_utf8(balloon.text)));
+                Say(DescribeBalloon(balloon));
         });
     Add("opened", "opened", "list the addresses opened in the web browser",
         [this](const std::vector<std::string>&) {

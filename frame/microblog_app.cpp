@@ -148,9 +148,11 @@ void MicroBlogApp::ResetSkinFile() {
     manager->IncludeSkinBuildFile(skinBuildFilePath);
 }
 
-int MicroBlogApp::PreTranslateMessage(void* /*message*/) {
+int MicroBlogApp::PreTranslateMessage(void* message) {
     tavi::ModuleStateGuard guard(GetModuleState());
-    return 0;
+    // The plug-in's own windows are its forms: they see the message first (the settings form tells
+    // typing into its account and password edits from there).
+    return PreTranslateFormMessage(message);
 }
 
 } // namespace microblog

@@ -58,7 +58,7 @@ OAuthSigner MicroBlogService::MakeSigner() const {
 
 void MicroBlogService::MakeTimestampAndNonce(std::string& timestamp, std::string& nonce) {
     timestamp = MakeTimestamp();
-    nonce = MakeNonce(nonceCounter_.Next());
+    nonce = MakeNonce(nonceCounter_.Next(), nonceCounter_.Salt());
 }
 
 int MicroBlogService::PerformCall(const ApiCall& call, std::string* body) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <random>
 #include <vector>
 
 #include "host/common.h"
@@ -69,6 +70,13 @@ std::string OAuthParamMap::Join() const {
     return out;
 }
 
+NonceCounter::NonceCounter() {
+    std::random_device source;
+    char text[24];
+    std::snprintf(text, sizeof(text), "%08x%08x-", source(), source());
+    salt_ = text;
+}
+
 unsigned NonceCounter::Next() {
     unsigned current = value_.load();
     unsigned next;
@@ -104,10 +112,10 @@ std::string MakeTimestamp() {
     return text;
 }
 
-std::string MakeNonce(unsigned counterValue) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%d", static_cast<int>(counterValue));
-    return tavi::GetMD5(text);
+std::string MakeNonce(unsigned counterValue, const std::string& salt) {
+    char digits[16];
+    std::snprintf(digits, sizeof(digits), "%d", static_cast<int>(counterValue));
+    return tavi::GetMD5(salt + digits);
 }
 
 std::string ComputeSignature(OAuthParamMap& map, const OAuthSigner& signer, const std::string& methodPrefix,

@@ -50,14 +50,22 @@ struct OAuthSigner {
 
 // The nonce sequence 1, 2, ..., 1001, 0, 1, ... shared by every request of one service. Safe to
 // advance from several workers at once: each gets its own value.
+//
+// The counter alone would give every plug-in the same nonces: two messenger users signing in
+// during the same second (the token exchange has no token to tell them apart) would send the same
+// timestamp and nonce, and the service would refuse the second as a replay. Each counter therefore
+// carries a salt drawn at random when it is made, which goes in front of the counter's digits.
 class NonceCounter {
 public:
+    NonceCounter();
     unsigned Next();
     void Reset(unsigned value) { value_.store(value); }
     unsigned Current() const { return value_.load(); }
+    const std::string& Salt() const { return salt_; }
 
 private:
     std::atomic<unsigned> value_{0};
+    std::string salt_;
 };
 
 // Fills the map with the consumer key, signature method, empty timestamp and nonce, and version.
@@ -65,9 +73,10 @@ void InitOAuthParams(OAuthParamMap& map, const OAuthSigner& signer);
 // InitOAuthParams, then every request parameter converted to UTF-8 and percent-encoded.
 void AddRequestParams(OAuthParamMap& map, const OAuthSigner& signer, const RequestParams& params);
 
-// The current time in seconds, as decimal text, and the nonce of counter value c (MD5 of "c").
+// The current time in seconds, as decimal text, and the nonce of counter value c: the MD5 of the
+// salt followed by "c" in decimal (with no salt, the MD5 of "c").
 std::string MakeTimestamp();
-std::string MakeNonce(unsigned counterValue);
+std::string MakeNonce(unsigned counterValue, const std::string& salt = std::string());
 
 // Completes token, timestamp and nonce in the map and returns the Base64 HMAC-SHA1 signature.
 // With base non-null the signature base string is stored there.

@@ -1,7 +1,10 @@
 // The reminder poll and the new-item prompt: every minute the service asks how many new posts
 // wait, shows the count on the toolbar button, and at the user's interval raises a notice.
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "host/common.h"
 #include "host/global_helper.h"
@@ -19,8 +22,20 @@ constexpr int kNoticeMilliseconds = 20000;
 constexpr int kNoticeStyle = 2;
 
 // An interval below one minute (a stored 0, or -1 for a missing key) would re-arm the prompt at
-// once, for ever; the default is used instead.
-int PromptSeconds(int interval) { return (interval < 1 ? kDefaultPromptInterval : interval) * 60; }
+// once, for ever; the default is used instead. A stored interval too large to count in seconds
+// waits as long as the timer can.
+int PromptSeconds(int interval) {
+    if (interval < 1)
+        return kDefaultPromptInterval * 60;
+    return interval > INT_MAX / 60 ? INT_MAX / 60 * 60 : interval * 60;
+}
+
+// The leading decimal number of the text, as the C library reads it; a number beyond the range of
+// an int gives the nearest end of the range instead of an undefined value.
+int LeadingCount(const std::string& text) {
+    long value = std::strtol(text.c_str(), nullptr, 10);
+    return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
+}
 
 } // namespace
 
@@ -66,7 +81,7 @@ void MicroBlogService::OnRemindsResult(tavi::ITavi* core, tavi::IAsync_CallbackP
         if (root == nullptr || !root->Is(JsonValueType::Object))
             return;
         if (const std::string* text = root->FindString("timelineCount")) {
-            count = std::atoi(text->c_str());
+            count = LeadingCount(*text);
             found = true;
         }
     });

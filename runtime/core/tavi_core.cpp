@@ -289,12 +289,23 @@ bool TaviCore::SaveUserData(const std::string& name, const std::string& account,
     store_->Load(name, account, before);
     if (!store_->Save(name, account, data))
         return false;
-    // Watchers hear of the save on the user-interface thread, with the entries the save changed
-    // (the saved map less what was stored the same before). A watcher removed before the call runs
-    // is not called.
-    Property changed = data;
-    changed.RemoveEqual(before);
-    loop_.Post([this, alive = alive_, name, account, data, changed, flag] {
+    // Watchers hear of the save on the user-interface thread. A store of the user's own settings
+    // (flag 1) hands them the map that was saved, so that a form storing its fields unchanged still
+    // counts as a change of them; defaults and copies from the server (flag 0) hand them only the
+    // entries the save changed, so that a copy that differs in the prompt interval alone does not
+    // look like a new account. Only the watchers there at the save hear of it, and a watcher removed
+    // before the call runs is not called.
+    Property delivered = data;
+    if (flag != 1)
+        delivered.RemoveEqual(before);
+    std::vector<std::uint64_t> ids;
+    {
+        std::lock_guard<std::mutex> lock(watchersMutex_);
+        for (const Watcher& watcher : watchers_)
+            if (watcher.name == name && watcher.account == account)
+                ids.push_back(watcher.id);
+    }
+    loop_.Post([this, alive = alive_, name, account, data, delivered, flag, ids] {
         if (!alive->load())
             return;
         if (onUserDataSaved)
@@ -304,13 +315,6 @@ bool TaviCore::SaveUserData(const std::string& name, const std::string& account,
         if (flag == 1 && account == config_.account)
             if (auto* owner = GetSettingsService(name))
                 owner->SaveSettings(data);
-        std::vector<std::uint64_t> ids;
-        {
-            std::lock_guard<std::mutex> lock(watchersMutex_);
-            for (const Watcher& watcher : watchers_)
-                if (watcher.name == name && watcher.account == account)
-                    ids.push_back(watcher.id);
-        }
         for (std::uint64_t id : ids) {
             UserDataDelegate delegate;
             {
@@ -321,7 +325,7 @@ bool TaviCore::SaveUserData(const std::string& name, const std::string& account,
                     continue;
                 delegate = found->delegate;
             }
-            delegate(name, changed);
+            delegate(name, delivered);
         }
     });
     return true;

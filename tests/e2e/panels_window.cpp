@@ -47,16 +47,18 @@ TEST(PanelsWindow, SignsInOnTheFirstShowAfterEachBuildAndWhenTheAccountSettingsC
     ASSERT_TRUE(host.Idle());
     EXPECT_EQ(service.Count(kSignIn), signIns + 2);
 
-    // A change of the interval alone changes nothing on screen.
+    // A copy of the settings from the messenger's server that differs in the interval alone
+    // changes nothing on screen.
     auto* plugin = static_cast<microblog::MicroBlogService*>(host.core().GetService(microblog::kServiceId));
     tavi::CSkinObject* status = tavi::FindSkinControl<tavi::CSkinObject>(host.main(), "LabelAccountStatus");
     ASSERT_NE(status, nullptr);
     std::string sentence = status->GetText();
     int repaints = host.main()->GetRefreshCount();
     std::size_t requests = service.Requests().size();
-    tavi::Property interval;
-    interval.SetInteger(microblog::kKeyPromptInterval, 30);
-    plugin->StoreSettingsMap(interval);
+    tavi::Property copy;
+    ASSERT_TRUE(host.core().LoadUserData(microblog::kSettingsName, "demo@velmora.com", copy));
+    copy.SetInteger(microblog::kKeyPromptInterval, 30);
+    ASSERT_TRUE(host.core().SaveUserData(microblog::kSettingsName, "demo@velmora.com", copy, 0));
     ASSERT_TRUE(host.Idle());
     EXPECT_EQ(service.Requests().size(), requests);
     EXPECT_EQ(host.ShownContent(), host.main()->GetStartPanel());

@@ -280,17 +280,31 @@ TEST(UserData, WatcherSeesWhatTheSaveChangedOnTheUiThreadUntilItStopsWatching) {
     EXPECT_EQ(watch.last, first);
     EXPECT_TRUE(watch.onUi);
 
-    // A save that changes one entry of the stored map reports only that entry.
+    // A copy (flag 0) that changes one entry of the stored map reports only that entry; the user's
+    // own store (flag 1) reports the whole map, even when nothing in it changed.
     Property widened(Property::Map{{1, "a"}, {2, "b"}});
-    host.core().SaveUserData("microblog", account, widened, 1);
+    host.core().SaveUserData("microblog", account, widened, 0);
     host.loop().RunUntilIdle();
     ASSERT_EQ(watch.names.size(), 2u);
     EXPECT_EQ(watch.last, Property(Property::Map{{2, "b"}}));
+    host.core().SaveUserData("microblog", account, widened, 1);
+    host.loop().RunUntilIdle();
+    ASSERT_EQ(watch.names.size(), 3u);
+    EXPECT_EQ(watch.last, widened);
+
+    // A watcher hears only of saves made while it watches.
+    Watch late;
+    host.core().SaveUserData("microblog", account, first, 1);
+    host.core().WatchUserData(&late, tavi::UserDataDelegate(&late, &Watch::OnChanged), "microblog", account, -1);
+    host.loop().RunUntilIdle();
+    EXPECT_TRUE(late.names.empty());
+    EXPECT_EQ(watch.names.size(), 4u);
+    host.core().UnwatchUserData(&late);
 
     host.core().SaveUserData("microblog", account, Property(Property::Map{{2, "c"}}), 1);
     host.core().UnwatchUserData(&watch);
     host.loop().RunUntilIdle();
-    EXPECT_EQ(watch.names.size(), 2u);
+    EXPECT_EQ(watch.names.size(), 4u);
 }
 
 TEST(TimeTags, AreKeptPerNameAndStartAtZero) {

@@ -192,6 +192,14 @@ TEST(Nonce, RunsFromOneToThousandAndOneThenZero) {
     EXPECT_EQ(MakeNonce(1), tavi::GetMD5("1"));
 }
 
+TEST(Nonce, TwoServicesSendDifferentNoncesForTheSameCounterValue) {
+    NonceCounter first, second;
+    ASSERT_FALSE(first.Salt().empty());
+    EXPECT_NE(first.Salt(), second.Salt());
+    EXPECT_EQ(MakeNonce(1, first.Salt()), tavi::GetMD5(first.Salt() + "1"));
+    EXPECT_NE(MakeNonce(first.Next(), first.Salt()), MakeNonce(second.Next(), second.Salt()));
+}
+
 TEST(Nonce, WorkersAdvancingAtOnceNeverShareAValue) {
     NonceCounter counter;
     constexpr int kThreads = 8, kEach = 100; // 800 values: no wrap-around
