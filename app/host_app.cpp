@@ -183,12 +183,11 @@ int HostApp::AnswerMessageBox(int buttons, const std::string& title, const std::
     if (!answers_.empty()) {
         answer = answers_.front();
         answers_.pop_front();
-    } else if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) {
+    } else if (asker_) {
         // A person at the terminal answers the box.
-        out_ << box << (buttons >= kMsgBoxButtonsYesNo ? " [yes/no] " : " [ok] ") << std::flush;
         std::string reply;
-        std::getline(std::cin, reply);
-        answer = (reply == "y" || reply == "yes" || reply == "ok") ? kMsgBoxAnswerYes : kMsgBoxAnswerNo;
+        if (asker_(box + (buttons >= kMsgBoxButtonsYesNo ? " [yes/no] " : " [ok] "), reply))
+            answer = (reply == "y" || reply == "yes" || reply == "ok") ? kMsgBoxAnswerYes : kMsgBoxAnswerNo;
     }
     if (buttons == kMsgBoxButtonsOk)
         answer = kMsgBoxAnswerYes;
@@ -305,6 +304,41 @@ void HostApp::UnloadPlugins() {
 
 void HostApp::Pump() {
     core_->GetLoop().RunUntilIdle();
+    if (echo_)
+        EchoChanges();
+}
+
+void HostApp::SetEchoChanges(bool echo) {
+    echo_ = echo;
+    shown_ = Snapshot();
+}
+
+void HostApp::EchoChanges() {
+    ScreenState now = Snapshot();
+    auto added = [](const std::vector<std::string>& from, const std::vector<std::string>& to) {
+        std::vector<std::string> out;
+        for (const std::string& item : to)
+            if (std::find(from.begin(), from.end(), item) == from.end())
+                out.push_back(item);
+        return out;
+    };
+    std::vector<std::string> panels = added(shown_.panels, now.panels);
+    if (!panels.empty()) {
+        std::string line = "-> showing";
+        for (const std::string& panel : panels)
+            line += " " + panel;
+        Say(line);
+    }
+    for (const std::string& form : added(shown_.forms, now.forms))
+        Say("-> form " + form + " open");
+    for (const std::string& form : added(now.forms, shown_.forms))
+        Say("-> form " + form + " closed");
+    for (const std::string& button : added(shown_.toolbar, now.toolbar))
+        Say("-> toolbar " + button);
+    if (now.page != shown_.page && !now.page.empty())
+        Say("-> page \"" + OneLine(now.pageTitle) + "\" with " + std::to_string(now.pageLinks) +
+            " links (page prints it; follow N opens link N)");
+    shown_ = std::move(now);
 }
 
 void HostApp::Add(const std::string& name, std::string usage, std::string help, Handler handler) {
@@ -316,6 +350,9 @@ void HostApp::RegisterCommands() {
         for (const auto& [name, command] : commands_)
             Say("  " + command.usage +
                 std::string(command.usage.size() < 24 ? 24 - command.usage.size() : 1, ' ') + command.help);
+        Say("With the microblog: page reads the timeline and numbers its links; follow N runs link N");
+        Say("(转发 retweet, 评论 comment, 收藏 favourite, 删除 delete, or a web page). To post: click BtnPublish,");
+        Say("type EdtContent \"text\", click ButtonSend. screen shows the controls; click, type and check use them.");
     });
     Add("quit", "quit", "unload the plug-ins and end",
         [this](const std::vector<std::string>&) { quit_ = true; });
@@ -397,6 +434,8 @@ bool HostApp::Execute(const std::string& line) {
         return !quit_;
     }
     found->second.handler(words);
+    if (echo_ && !quit_)
+        EchoChanges();
     return !quit_;
 }
 

@@ -68,6 +68,14 @@ public:
     CDockFormEx* GetMainForm() const { return mainForm_; }
     // Answers for the next message boxes (1 yes, 2 no, 3 cancel), in order.
     void QueueAnswer(int answer) { answers_.push_back(answer); }
+    // The terminal mode of a person at the keyboard: after each command, and when work done in the
+    // background shows, one line names what changed (a panel shown, a form opened or closed, a
+    // toolbar button, a new page). Scripts leave it off, so their output stays as it is.
+    void SetEchoChanges(bool echo);
+    // Who answers a message box when no answer is queued: gets the question and gives the reply
+    // typed, false when there is none (the box is then declined). Without one, nobody answers.
+    using Asker = std::function<bool(const std::string& question, std::string& reply)>;
+    void SetAsker(Asker asker) { asker_ = std::move(asker); }
     // Adds a command that another part of the host program carries out.
     void AddCommand(const std::string& name, std::string usage, std::string help,
                     std::function<void(const std::vector<std::string>& args)> handler) {
@@ -87,6 +95,19 @@ private:
         std::string help;
         Handler handler;
     };
+
+    // What the change echo compares: the shown panels of the plug-in window, the open forms, the
+    // toolbar buttons, and the page in the browser.
+    struct ScreenState {
+        std::vector<std::string> panels;
+        std::vector<std::string> forms;
+        std::vector<std::string> toolbar;
+        std::string page;
+        std::string pageTitle;
+        std::size_t pageLinks = 0;
+    };
+    ScreenState Snapshot() const;
+    void EchoChanges();
 
     void RegisterCommands();
     void RegisterUiCommands();
@@ -114,6 +135,9 @@ private:
     std::vector<LoadedPlugin> plugins_;
     std::map<std::string, Command> commands_;
     std::deque<int> answers_;
+    Asker asker_;
+    bool echo_ = false;
+    ScreenState shown_;
     bool quit_ = false;
 };
 

@@ -10,6 +10,7 @@
 
 #include "app/host_app.h"
 #include "app/messenger_commands.h"
+#include "app/terminal.h"
 #include "host/global_helper.h"
 #include "runtime/net/proxy_settings.h"
 
@@ -116,29 +117,41 @@ int main(int argc, char** argv) {
         }
         input = &scriptFile;
     }
-    bool prompt = repl && script.empty() && isatty(STDIN_FILENO);
+    // A person at a terminal gets line editing; with a pipe or a script the lines are read as they
+    // come. Either way --repl adds the lines that say what changed.
+    bool terminal = repl && script.empty() && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    tavi::app::TerminalOutput terminalOutput;
+    std::ostream& out = terminal ? terminalOutput.Stream() : std::cout;
 
-    tavi::app::HostApp host(options, std::cout);
-    tavi::app::MessengerSession messengerSession(host.GetCore(), messenger, std::cout);
+    tavi::app::HostApp host(options, out);
+    tavi::app::MessengerSession messengerSession(host.GetCore(), messenger, out);
     messengerSession.RegisterCommands([&host](const std::string& name, std::string usage, std::string help,
                                               tavi::app::MessengerSession::Handler handler) {
         host.AddCommand(name, std::move(usage), std::move(help), std::move(handler));
     });
+    if (repl) {
+        out << "tavi: the messenger host, signed in as " << options.account
+            << ". Type help for the commands, page to read the timeline, "
+            << (terminal ? "Ctrl-D" : "quit") << " to end.\n"
+            << std::flush;
+        host.SetEchoChanges(true);
+    }
     messengerSession.Start();
     host.LoadPlugins();
     bool running = true;
     for (const std::string& command : startup)
         if (running)
             running = host.Execute(command);
-    std::string line;
-    while (running) {
-        host.Pump();
-        if (prompt)
-            std::cout << "tavi> " << std::flush;
-        if (!std::getline(*input, line))
-            break;
-        if (!host.Execute(line))
-            break;
+    if (running && terminal) {
+        tavi::app::RunTerminal(host, terminalOutput, tavi::app::DefaultHistoryPath());
+    } else {
+        std::string line;
+        while (running) {
+            host.Pump();
+            if (!std::getline(*input, line))
+                break;
+            running = host.Execute(line);
+        }
     }
     host.UnloadPlugins();
     return 0;

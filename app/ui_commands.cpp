@@ -142,6 +142,31 @@ CSkinWnd* HostApp::FindWindowById(const std::string& id) const {
     return form != nullptr && form->IsWindow() ? form : nullptr;
 }
 
+HostApp::ScreenState HostApp::Snapshot() const {
+    ScreenState state;
+    if (IPluginWindow* window = ShownPluginWindow()) {
+        for (const std::string& line : DescribeScreen(window)) {
+            std::size_t start = line.find_first_not_of(' ');
+            if (start != std::string::npos && line.compare(start, 6, "panel ") == 0)
+                state.panels.push_back(line.substr(start + 6));
+        }
+    }
+    for (CSkinForm* form : CSkinWndManager::GetInstance()->GetForms())
+        if (form != static_cast<CSkinForm*>(mainForm_) && form->IsWindow() && form->IsWindowVisible())
+            state.forms.push_back(form->GetObjectID().empty() ? std::string("-") : form->GetObjectID());
+    if (CSkinButtonManager* buttons = mainForm_ ? mainForm_->GetButtonManager() : nullptr)
+        for (CSkinObject* button : buttons->GetChildren())
+            state.toolbar.push_back(button->GetObjectID() + " text=" + QuoteText(button->GetText()) +
+                                    " tip=" + QuoteText(button->GetTip()));
+    std::vector<CSkinWebBrowser*> browsers = FindBrowsers(SearchRoots(), true);
+    if (!browsers.empty()) {
+        state.page = browsers.front()->GetLocationURL() + "\n" + browsers.front()->GetReadableText();
+        state.pageTitle = browsers.front()->GetTitle();
+        state.pageLinks = browsers.front()->GetLinks().size();
+    }
+    return state;
+}
+
 void HostApp::RegisterUiCommands() {
     Add("show", "show", "show the plug-in window in the host layout",
         [this](const std::vector<std::string>&) {
@@ -183,6 +208,32 @@ void HostApp::RegisterUiCommands() {
             }
             for (const std::string& line : DescribeScreen(root))
                 Say(line);
+        });
+    Add("when", "when NAME COMMAND...", "run the command only when the control NAME is shown",
+        [this](const std::vector<std::string>& args) {
+            if (args.size() < 3) {
+                Error("when: give a control's name and a command");
+                return;
+            }
+            std::string error;
+            if (FindControl(args[1], error) == nullptr)
+                return;
+            std::string command;
+            for (std::size_t i = 2; i < args.size(); ++i) {
+                std::string word = args[i];
+                bool quote = word.empty() || word.find_first_of(" \t\"\\") != std::string::npos;
+                if (quote) {
+                    std::string escaped;
+                    for (char c : word) {
+                        if (c == '"' || c == '\\')
+                            escaped.push_back('\\');
+                        escaped.push_back(c);
+                    }
+                    word = "\"" + escaped + "\"";
+                }
+                command += (command.empty() ? "" : " ") + word;
+            }
+            Execute(command);
         });
     Add("click", "click NAME", "click a control", [this](const std::vector<std::string>& args) {
         if (args.size() != 2) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include <oauth.h>
@@ -109,6 +110,10 @@ std::string SignatureBaseString(const SignedRequest& request) {
 std::string LiboauthSignature(const std::string& base, const std::string& consumerSecret,
                               const std::string& tokenSecret) {
     const std::string key = OAuthEscape(consumerSecret) + "&" + OAuthEscape(tokenSecret);
+    // liboauth starts its crypto library on the first signature without a lock of its own: two
+    // first requests at once crashed the service. Signatures are made one at a time.
+    static std::mutex signing;
+    std::lock_guard<std::mutex> lock(signing);
     MallocText signature(oauth_sign_hmac_sha1_raw(base.data(), base.size(), key.data(), key.size()),
                          &std::free);
     return signature ? std::string(signature.get()) : std::string();

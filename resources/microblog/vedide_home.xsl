@@ -26,7 +26,7 @@
           .bar { position: sticky; top: 0; padding: 6px 10px; background: #fff;
                  border-bottom: 1px solid #d8dee4; overflow: hidden; }
           .bar .me { font-weight: bold; }
-          .bar .screen { color: #888; margin-left: 4px; }
+          .bar .screen { color: #888; }
           .bar .refresh { float: right; padding: 0 8px; border: 1px solid #c5d3e0; border-radius: 3px;
                           background: #f5f9fc; }
           .news { margin-top: 2px; color: #c0392b; }
@@ -37,8 +37,8 @@
           .avatar { float: left; width: 40px; height: 40px; margin-right: 8px; border-radius: 3px; }
           .content { overflow: hidden; }
           .author { font-weight: bold; color: #2b6dad; }
-          .time { color: #999; margin-left: 6px; }
-          .badge { margin-left: 6px; padding: 0 4px; color: #fff; background: #7fa7cf; border-radius: 2px;
+          .time { color: #999; margin-left: 2px; }
+          .badge { margin-left: 2px; padding: 0 4px; color: #fff; background: #7fa7cf; border-radius: 2px;
                    font-size: 11px; }
           .text { margin: 3px 0; white-space: pre-wrap; word-wrap: break-word; }
           .root { margin: 4px 0; padding: 5px 8px; background: #f4f6f8; border-left: 3px solid #c5d3e0;
@@ -76,6 +76,7 @@
   <xsl:template match="uinfo">
     <span class="me"><xsl:value-of select="@name"/></span>
     <xsl:if test="@screen_name">
+      <xsl:text> </xsl:text>
       <span class="screen">@<xsl:value-of select="@screen_name"/></span>
     </xsl:if>
   </xsl:template>
@@ -95,15 +96,17 @@
   </xsl:template>
 
   <xsl:template match="wbinfo">
-    <div class="status">
+    <div class="status" role="article">
       <xsl:if test="user/@profile_image_url">
         <img class="avatar" src="{user/@profile_image_url}" alt=""/>
       </xsl:if>
       <div class="content">
         <div class="head">
           <span class="author"><xsl:value-of select="user/@name"/></span>
+          <xsl:text> </xsl:text>
           <span class="time"><xsl:value-of select="@created_at"/></span>
           <xsl:if test="starts-with(@flag, 'RETWEET')">
+            <xsl:text> </xsl:text>
             <span class="badge">转发</span>
           </xsl:if>
         </div>
@@ -120,6 +123,7 @@
         <div class="actions">
           <xsl:if test="@source">
             <span class="source">来自 <xsl:value-of select="@source"/></span>
+            <xsl:text> </xsl:text>
           </xsl:if>
           <a class="retweet" href="tavi://retweet/id={@id}" target="_blank">转发</a>
           <xsl:text> | </xsl:text>

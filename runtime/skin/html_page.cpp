@@ -225,13 +225,22 @@ public:
     }
     void Break() {
         if (!line_.empty())
-            text_ += (text_.empty() ? "" : "\n") + line_;
+            text_ += (text_.empty() ? "" : separate_ ? "\n\n" : "\n") + line_;
         if (!readableLine_.empty())
-            readable_ += (readable_.empty() ? "" : "\n") + readableLine_;
+            readable_ += (readable_.empty() ? "" : separate_ ? "\n\n" : "\n") + readableLine_;
+        if (!line_.empty() || !readableLine_.empty())
+            separate_ = false;
         line_.clear();
         readableLine_.clear();
         space_ = false;
     }
+    // Ends the line; the next one follows after an empty line (items of a list of articles).
+    void Separate() {
+        Break();
+        separate_ = true;
+    }
+    // What comes next is a word of its own.
+    void Space() { space_ = true; }
     std::string TakeText() {
         Break();
         return text_;
@@ -260,6 +269,7 @@ private:
     std::string text_;
     std::string readable_;
     bool space_ = false;
+    bool separate_ = false;
 };
 
 std::string ResolveLink(const std::string& href, const std::string& base) {
@@ -270,6 +280,12 @@ std::string ResolveLink(const std::string& href, const std::string& base) {
     std::string resolved = built ? Text(built) : href;
     xmlFree(built);
     return resolved;
+}
+
+// An item that stands on its own (an article, or a block with that role, as a status in a timeline):
+// the text sets it off by empty lines.
+bool IsArticle(xmlNodePtr node, const std::string& name) {
+    return name == "article" || (IsBlock(name) && Lower(AttributeOf(node, "role")) == "article");
 }
 
 void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page) {
@@ -297,9 +313,13 @@ void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page) {
         if (step.leaving) {
             if (name == "pre")
                 --preDepth;
-            if (step.link >= 0)
+            if (step.link >= 0) {
                 builder.AppendWord("[" + std::to_string(step.link + 1) + "]", true);
-            if (IsBlock(name))
+                builder.Space();
+            }
+            if (IsArticle(node, name))
+                builder.Separate();
+            else if (IsBlock(name))
                 builder.Break();
             continue;
         }
@@ -321,11 +341,16 @@ void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page) {
             continue;
         }
         if (name == "img") {
+            // An empty alternative text marks a decorative image (an avatar beside a name): no word.
+            if (xmlHasProp(node, reinterpret_cast<const xmlChar*>("alt")) && AttributeOf(node, "alt").empty())
+                continue;
             std::string source = AttributeOf(node, "src");
             builder.AppendWord("[image " + (source.empty() ? AttributeOf(node, "alt") : source) + "]", false);
             continue;
         }
-        if (IsBlock(name))
+        if (IsArticle(node, name))
+            builder.Separate();
+        else if (IsBlock(name))
             builder.Break();
         if (name == "pre")
             ++preDepth;

@@ -1,0 +1,212 @@
+#include "app/terminal.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+// libedit's readline interface; its history functions are declared there too.
+#include <editline/readline.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+#include "app/host_app.h"
+
+namespace tavi::app {
+
+class TerminalOutput::Buffer : public std::streambuf {
+public:
+    void SetEditing(bool editing) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        editing_ = editing;
+    }
+    std::string TakePending() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::string pending;
+        pending.swap(pending_);
+        return pending;
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof()))
+            return traits_type::not_eof(c);
+        char byte = traits_type::to_char_type(c);
+        return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (editing_)
+            pending_.append(text, static_cast<std::size_t>(count));
+        else
+            std::fwrite(text, 1, static_cast<std::size_t>(count), stdout);
+        return count;
+    }
+    int sync() override {
+        std::fflush(stdout);
+        return 0;
+    }
+
+private:
+    std::mutex mutex_;
+    bool editing_ = false;
+    std::string pending_;
+};
+
+TerminalOutput::TerminalOutput() : buffer_(std::make_unique<Buffer>()), stream_(buffer_.get()) {}
+
+TerminalOutput::~TerminalOutput() {
+    stream_.flush();
+}
+
+void TerminalOutput::SetEditing(bool editing) {
+    stream_.flush();
+    buffer_->SetEditing(editing);
+}
+
+std::string TerminalOutput::TakePending() {
+    return buffer_->TakePending();
+}
+
+std::string DefaultHistoryPath() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? std::string(home) + "/.tavi_history" : std::string();
+}
+
+namespace {
+
+constexpr const char* kPrompt = "tavi> ";
+constexpr int kHistoryLines = 1000;
+// How long the terminal waits for a key before it lets the host's loop run again.
+constexpr int kIdleMilliseconds = 50;
+
+// What the line editor handed over: a line, or the end of input (Ctrl-D on an empty line).
+std::deque<std::optional<std::string>> typedLines;
+volatile sig_atomic_t interrupted = 0;
+
+void OnLineTyped(char* line) {
+    if (line == nullptr) {
+        typedLines.emplace_back(std::nullopt);
+        return;
+    }
+    typedLines.emplace_back(std::string(line));
+    std::free(line);
+}
+
+void OnInterrupt(int) {
+    interrupted = 1;
+}
+
+// The input line comes back below what was shown while the person typed.
+void ShowPending(TerminalOutput& output) {
+    std::string pending = output.TakePending();
+    if (pending.empty())
+        return;
+    std::fputs("\r\033[K", stdout);
+    std::fwrite(pending.data(), 1, pending.size(), stdout);
+    std::fflush(stdout);
+    rl_forced_update_display();
+}
+
+class Editing {
+public:
+    explicit Editing(TerminalOutput& output) : output_(output) {}
+    ~Editing() { Stop(); }
+    void Start() {
+        if (active_)
+            return;
+        output_.SetEditing(true);
+        rl_callback_handler_install(kPrompt, OnLineTyped);
+        active_ = true;
+    }
+    void Stop() {
+        if (!active_)
+            return;
+        rl_callback_handler_remove();
+        output_.SetEditing(false);
+        std::string pending = output_.TakePending();
+        std::fwrite(pending.data(), 1, pending.size(), stdout);
+        std::fflush(stdout);
+        active_ = false;
+    }
+
+private:
+    TerminalOutput& output_;
+    bool active_ = false;
+};
+
+} // namespace
+
+void RunTerminal(HostApp& host, TerminalOutput& output, const std::string& historyPath) {
+    using_history();
+    stifle_history(kHistoryLines);
+    if (!historyPath.empty())
+        read_history(historyPath.c_str());
+
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGINT, &action, &previous);
+
+    // A message box asks on a line of its own, while the command that raised it runs.
+    host.SetAsker([](const std::string& question, std::string& reply) {
+        char* line = readline(question.c_str());
+        if (line == nullptr)
+            return false;
+        reply = line;
+        std::free(line);
+        return true;
+    });
+
+    Editing editing(output);
+    editing.Start();
+    bool running = true;
+    while (running) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        int ready = poll(&input, 1, kIdleMilliseconds);
+        if (interrupted) {
+            // Ctrl-C drops the line being typed, as in a shell.
+            interrupted = 0;
+            rl_replace_line("", 0);
+            std::fputs("^C\n", stdout);
+            rl_forced_update_display();
+        }
+        if (ready > 0 && (input.revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+            rl_callback_read_char();
+        else if (ready < 0 && errno != EINTR)
+            break;
+        while (running && !typedLines.empty()) {
+            std::optional<std::string> line = std::move(typedLines.front());
+            typedLines.pop_front();
+            editing.Stop();
+            if (!line) {
+                // Ctrl-D: the end of the session, on a line of its own.
+                std::fputs("\n", stdout);
+                running = false;
+                break;
+            }
+            if (line->find_first_not_of(" \t") != std::string::npos)
+                add_history(line->c_str());
+            running = host.Execute(*line);
+            if (running)
+                editing.Start();
+        }
+        if (!running)
+            break;
+        host.Pump();
+        ShowPending(output);
+    }
+    editing.Stop();
+    host.SetAsker(nullptr);
+    typedLines.clear();
+    sigaction(SIGINT, &previous, nullptr);
+    if (!historyPath.empty())
+        write_history(historyPath.c_str());
+}
+
+} // namespace tavi::app
