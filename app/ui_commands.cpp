@@ -146,9 +146,13 @@ HostApp::ScreenState HostApp::Snapshot() const {
     ScreenState state;
     if (IPluginWindow* window = ShownPluginWindow()) {
         for (const std::string& line : DescribeScreen(window)) {
+            // Containers: panels, and windows of their own such as the timeline list.
             std::size_t start = line.find_first_not_of(' ');
-            if (start != std::string::npos && line.compare(start, 6, "panel ") == 0)
-                state.panels.push_back(line.substr(start + 6));
+            for (const char* kind : {"panel ", "window "}) {
+                std::size_t length = std::char_traits<char>::length(kind);
+                if (start != std::string::npos && line.compare(start, length, kind) == 0)
+                    state.panels.push_back(line.substr(start + length));
+            }
         }
     }
     for (CSkinForm* form : CSkinWndManager::GetInstance()->GetForms())

@@ -396,5 +396,42 @@ TEST_F(HostCommands, LinksArePrintedFollowedAndTheirMessageBoxesAnswered) {
     EXPECT_NE(std::find(page.begin(), page.end(), "Reload [1]"), page.end());
 }
 
+TEST_F(HostCommands, InTerminalModeEachChangeOnScreenIsNamedOnce) {
+    host->SetEchoChanges(true);
+    EXPECT_EQ(Run("show"), (Lines{"-> showing FixturePanel FixtureList",
+                                  "-> page \"Test feed\" with 6 links (page prints it; follow N opens link N)"}));
+    EXPECT_EQ(Run("screen").size(), 11u) << "nothing changed, nothing named";
+    EXPECT_EQ(Run("click BtnHello"),
+              (Lines{"balloon BtnHello 2000 hi", "-> toolbar ToolbarMicroBlog text=\"1\" tip=\"one new\""}));
+    EXPECT_EQ(Run("click BtnHello"), (Lines{"balloon BtnHello 2000 hi"})) << "the same toolbar text again";
+    EXPECT_EQ(Run("click BtnOpenForm"), (Lines{"-> form FixtureDialog open"}));
+    EXPECT_EQ(Run("close FixtureDialog"), (Lines{"-> form FixtureDialog closed"}));
+}
+
+TEST_F(HostCommands, WhenRunsItsCommandOnlyWhileTheControlIsShown) {
+    Run("show");
+    EXPECT_EQ(Run("when LabelGone click BtnHello"), Lines{}) << "a hidden control";
+    EXPECT_EQ(Run("when Nope click BtnHello"), Lines{}) << "no such control";
+    EXPECT_EQ(Run("opened"), (Lines{"nothing opened"}));
+    EXPECT_EQ(Run("when BtnHello type EdtMessage \"a \\\"b\\\" c\""), Lines{});
+    EXPECT_EQ(Run("screen")[6], "    edit EdtMessage visible=1 enabled=1 checked=- text=\"a \\\"b\\\" c\"")
+        << "the command's words reach it as they were given";
+    EXPECT_EQ(Run("when BtnHello"), (Lines{"error: when: give a control's name and a command"}));
+}
+
+TEST_F(HostCommands, APersonAtTheTerminalAnswersAMessageBox) {
+    Run("show");
+    std::string asked;
+    host->SetAsker([&](const std::string& question, std::string& reply) {
+        asked = question;
+        reply = "yes";
+        return true;
+    });
+    EXPECT_EQ(Run("follow 1"), (Lines{"msgbox 确认: 刷新？ -> yes"}));
+    EXPECT_EQ(asked, "msgbox 确认: 刷新？ [yes/no] ");
+    host->SetAsker([](const std::string&, std::string&) { return false; });
+    EXPECT_EQ(Run("follow 1"), (Lines{"msgbox 确认: 刷新？ -> no"})) << "no reply declines";
+}
+
 } // namespace
 } // namespace apptest

@@ -270,6 +270,21 @@ TEST_F(TimelinePageInBrowser, AGeneratedTimelinePageYieldsItsActionLinks) {
         }
 }
 
+TEST_F(TimelinePageInBrowser, ReadsAsTextOneStatusABlockWithItsLinksNumberedAndNoAvatars) {
+    ASSERT_TRUE(browser->Navigate2(BuildPage(), tavi::navNoHistory)) << browser->GetLastError();
+    // Author and time as words of their own, the avatars (decorative, with an empty alternative
+    // text) left out, a blank after each link number, and an empty line between the statuses.
+    // (The display times depend on the day the test runs.)
+    const std::string& text = browser->GetReadableText();
+    EXPECT_EQ(text.rfind("刷新 [1] 测试员 @tester\n\n测试员 ", 0), 0u) << text;
+    EXPECT_NE(text.find("\n我自己的微博 http://example.com/a [2]\n转发 [3] | 评论 [4] | 收藏 [5] | 删除 [6]\n\nCarol "),
+              std::string::npos)
+        << text;
+    const std::string last = "\nSomeone else's post\n转发 [7] | 评论 [8] | 取消收藏 [9]";
+    EXPECT_EQ(text.compare(text.size() - std::min(text.size(), last.size()), last.size(), last), 0) << text;
+    EXPECT_EQ(text.find("[image"), std::string::npos) << text;
+}
+
 TEST_F(TimelinePageInBrowser, ActivatingAnActionLinkReachesTheSinkBeforeNewWindow2) {
     ASSERT_TRUE(browser->Navigate2(BuildPage(), tavi::navNoHistory));
     std::vector<std::string> urls = Urls();
