@@ -148,6 +148,17 @@ void MicroBlogService::OnHomeTimelineReset(tavi::ITavi* /*core*/, tavi::IAsync_C
     SetToolbarButtonText("", FixedText(kTipStartMicroLife));
 }
 
+void MicroBlogService::CallOnStatus(tavi::ITaskClass* task, const std::string& id, const ApiCall& call,
+                                    bool problem) {
+    if (!IsSafeStatusId(id)) {
+        task->InvokeUICallBack(new MicroBlogResult(0, ""));
+        return;
+    }
+    std::string body;
+    int status = PerformCall(call, &body);
+    PostResult(task, status, body, problem);
+}
+
 void MicroBlogService::RunMentions(tavi::ITaskClass* task, int /*count*/) {
     std::string body;
     int status = PerformCall({false, "statuses/mentions.json", {{"count", kTimelineCount}}}, &body);
@@ -163,71 +174,43 @@ void MicroBlogService::RunUpdateStatus(tavi::ITaskClass* task, std::string text)
 
 void MicroBlogService::RunRetweet(std::string id, std::string text, int isComment, int isCommentToRoot,
                                   tavi::ITaskClass* task) {
-    if (!IsSafeStatusId(id)) {
-        task->InvokeUICallBack(new MicroBlogResult(0, ""));
-        return;
-    }
-    std::string body;
-    int status = PerformCall({true,
-                              WithId("statuses/retweet/%s.json", id),
-                              {{"id", id},
-                               {"status", text},
-                               {"is_comment", tavi::Int2CString(isComment)},
-                               {"is_comment_to_root", tavi::Int2CString(isCommentToRoot)},
-                               {"method", "retweet"},
-                               {"keyfrom", kKeyFrom}}},
-                             &body);
-    PostResult(task, status, body, true);
+    CallOnStatus(task, id,
+                 {true,
+                  WithId("statuses/retweet/%s.json", id),
+                  {{"id", id},
+                   {"status", text},
+                   {"is_comment", tavi::Int2CString(isComment)},
+                   {"is_comment_to_root", tavi::Int2CString(isCommentToRoot)},
+                   {"method", "retweet"},
+                   {"keyfrom", kKeyFrom}}},
+                 true);
 }
 
 void MicroBlogService::RunReply(std::string id, std::string text, int isRetweet, int isCommentToRoot,
                                 tavi::ITaskClass* task) {
     // The id travels in the body only, but a reply to an id no status can have is refused alike.
-    if (!IsSafeStatusId(id)) {
-        task->InvokeUICallBack(new MicroBlogResult(0, ""));
-        return;
-    }
-    std::string body;
-    int status = PerformCall({true,
-                              "statuses/reply.json",
-                              {{"id", id},
-                               {"status", text},
-                               {"is_retweet", tavi::Int2CString(isRetweet)},
-                               {"is_comment_to_root", tavi::Int2CString(isCommentToRoot)},
-                               {"method", "reply"},
-                               {"keyfrom", kKeyFrom}}},
-                             &body);
-    PostResult(task, status, body, true);
+    CallOnStatus(task, id,
+                 {true,
+                  "statuses/reply.json",
+                  {{"id", id},
+                   {"status", text},
+                   {"is_retweet", tavi::Int2CString(isRetweet)},
+                   {"is_comment_to_root", tavi::Int2CString(isCommentToRoot)},
+                   {"method", "reply"},
+                   {"keyfrom", kKeyFrom}}},
+                 true);
 }
 
 void MicroBlogService::RunDestroyStatus(tavi::ITaskClass* task, std::string id) {
-    if (!IsSafeStatusId(id)) {
-        task->InvokeUICallBack(new MicroBlogResult(0, ""));
-        return;
-    }
-    std::string body;
-    int status = PerformCall({true, WithId("statuses/destroy/%s.json", id), {{"id", id}}}, &body);
-    PostResult(task, status, body, false);
+    CallOnStatus(task, id, {true, WithId("statuses/destroy/%s.json", id), {{"id", id}}}, false);
 }
 
 void MicroBlogService::RunCreateFavorite(tavi::ITaskClass* task, std::string id) {
-    if (!IsSafeStatusId(id)) {
-        task->InvokeUICallBack(new MicroBlogResult(0, ""));
-        return;
-    }
-    std::string body;
-    int status = PerformCall({true, WithId("favorites/create/%s.json", id), {{"id", id}}}, &body);
-    PostResult(task, status, body, false);
+    CallOnStatus(task, id, {true, WithId("favorites/create/%s.json", id), {{"id", id}}}, false);
 }
 
 void MicroBlogService::RunDestroyFavorite(tavi::ITaskClass* task, std::string id) {
-    if (!IsSafeStatusId(id)) {
-        task->InvokeUICallBack(new MicroBlogResult(0, ""));
-        return;
-    }
-    std::string body;
-    int status = PerformCall({true, WithId("favorites/destroy/%s.json", id), {{"id", id}}}, &body);
-    PostResult(task, status, body, false);
+    CallOnStatus(task, id, {true, WithId("favorites/destroy/%s.json", id), {{"id", id}}}, false);
 }
 
 void MicroBlogService::RunUpdateProfile(tavi::ITaskClass* task, std::string nickName) {

@@ -125,6 +125,9 @@ private:
     int PerformCall(const ApiCall& call, std::string* body);
     // Posts the record of a finished call, reading the problem text from the body when asked.
     void PostResult(tavi::ITaskClass* task, int status, const std::string& body, bool problem);
+    // PerformCall and PostResult for an operation on one status. An id that could change the
+    // request's path (or that no status can have) is refused with status 0, and no request is made.
+    void CallOnStatus(tavi::ITaskClass* task, const std::string& id, const ApiCall& call, bool problem);
     // The toolbar reset after a home timeline, run on the user-interface thread.
     void OnHomeTimelineReset(tavi::ITavi* core, tavi::IAsync_CallbackParam* record);
     // Applies the account, password and prompt settings of a map to the fields.
