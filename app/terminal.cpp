@@ -123,6 +123,12 @@ public:
         rl_callback_handler_install(kPrompt, OnLineTyped);
         active_ = true;
     }
+    // Starts a new input line, the typed one dropped: the line editor begins every input line
+    // afresh when it is installed.
+    void DropLine() {
+        Stop();
+        Start();
+    }
     void Stop() {
         if (!active_)
             return;
@@ -172,9 +178,8 @@ void RunTerminal(HostApp& host, TerminalOutput& output, const std::string& histo
         if (interrupted) {
             // Ctrl-C drops the line being typed, as in a shell.
             interrupted = 0;
-            rl_replace_line("", 0);
             std::fputs("^C\n", stdout);
-            rl_forced_update_display();
+            editing.DropLine();
         }
         if (ready > 0 && (input.revents & (POLLIN | POLLHUP | POLLERR)) != 0)
             rl_callback_read_char();

@@ -157,6 +157,19 @@ TEST(MainJob, AtATerminalItAnswersHelpShowsTheTimelineAndAFormAndEndsOnCtrlD) {
     EXPECT_TRUE(tmux.WaitFor("text=\"from the terminal\"")) << tmux.Screen();
     EXPECT_TRUE(tmux.WaitFor("label LabelNumberLeft visible=1 enabled=1 checked=- text=\"133\"")) << tmux.Screen();
 
+    // Ctrl-C drops the line being typed; the history brings back an earlier one.
+    tmux.Keys("'click BtnNowhere'");
+    EXPECT_TRUE(tmux.WaitFor("tavi> click BtnNowhere")) << tmux.Screen();
+    tmux.Keys("C-c");
+    EXPECT_TRUE(tmux.WaitFor("BtnNowhere^C")) << tmux.Screen();
+    tmux.Keys("toolbar Enter");
+    EXPECT_TRUE(tmux.WaitFor("ToolbarMicroBlog text=")) << tmux.Screen();
+    EXPECT_EQ(tmux.Screen().find("BtnNowheretoolbar"), std::string::npos) << tmux.Screen();
+    tmux.Keys("Up Up Enter");
+    EXPECT_TRUE(tmux.WaitFor("label LabelNumberLeft visible=1 enabled=1 checked=- text=\"133\"", 2))
+        << "the second line back is screen\n"
+        << tmux.Screen();
+
     tmux.Keys("C-d");
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!Exists(exitFile) && std::chrono::steady_clock::now() < deadline)
