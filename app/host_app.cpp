@@ -198,7 +198,7 @@ int HostApp::AnswerMessageBox(int buttons, const std::string& title, const std::
 }
 
 void HostApp::Say(const std::string& utf8Line) {
-    out_ << utf8Line << '\n' << std::flush;
+    out_ << TerminalSafe(utf8Line) << '\n' << std::flush;
 }
 
 void HostApp::Error(const std::string& message) {

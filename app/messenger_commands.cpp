@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 
+#include "app/screen_text.h"
 #include "host/common.h"
 #include "host/microblog_service.h"
 #include "host/services.h"
@@ -99,7 +100,7 @@ MessengerSession::~MessengerSession() {
 }
 
 void MessengerSession::Say(const std::string& line) {
-    out_ << line << '\n' << std::flush;
+    out_ << TerminalSafe(line) << '\n' << std::flush;
 }
 
 int MessengerSession::ReplySeconds() const {

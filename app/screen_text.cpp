@@ -101,6 +101,29 @@ std::string OneLine(const std::string& utf8) {
     return out;
 }
 
+std::string TerminalSafe(const std::string& utf8Line) {
+    auto hex = [](unsigned value) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        return std::string("\\x") + kDigits[(value >> 4) & 0xF] + kDigits[value & 0xF];
+    };
+    std::string out;
+    out.reserve(utf8Line.size());
+    for (std::size_t i = 0; i < utf8Line.size(); ++i) {
+        auto byte = static_cast<unsigned char>(utf8Line[i]);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+            out += hex(byte);
+        } else if (byte == 0xC2 && i + 1 < utf8Line.size() &&
+                   static_cast<unsigned char>(utf8Line[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(utf8Line[i + 1]) <= 0x9F) {
+            // U+0080 to U+009F, the C1 controls (CSI among them), in UTF-8.
+            out += hex(static_cast<unsigned char>(utf8Line[++i]));
+        } else {
+            out.push_back(static_cast<char>(byte));
+        }
+    }
+    return out;
+}
+
 std::string DescribeNotice(const runtime::Notifier::Notice& notice) {
     return "notice " + std::to_string(notice.kind) + ": " + OneLine(CString_to_utf8(notice.record.title)) + " | " +
            OneLine(CString_to_utf8(notice.record.content)) + " (" +

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "app/host_app.h"
+#include "app/screen_text.h"
 
 namespace tavi::app {
 
@@ -161,7 +162,7 @@ void RunTerminal(HostApp& host, TerminalOutput& output, const std::string& histo
 
     // A message box asks on a line of its own, while the command that raised it runs.
     host.SetAsker([](const std::string& question, std::string& reply) {
-        char* line = readline(question.c_str());
+        char* line = readline(TerminalSafe(question).c_str());
         if (line == nullptr)
             return false;
         reply = line;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/host_app.h"
+#include "app/screen_text.h"
 #include "host/common.h"
 #include "host/msgbox.h"
 #include "host/services.h"
@@ -406,6 +407,13 @@ TEST_F(HostCommands, InTerminalModeEachChangeOnScreenIsNamedOnce) {
     EXPECT_EQ(Run("click BtnHello"), (Lines{"balloon BtnHello 2000 hi"})) << "the same toolbar text again";
     EXPECT_EQ(Run("click BtnOpenForm"), (Lines{"-> form FixtureDialog open"}));
     EXPECT_EQ(Run("close FixtureDialog"), (Lines{"-> form FixtureDialog closed"}));
+}
+
+TEST_F(HostCommands, ControlCharactersNeverReachTheTerminalAsThemselves) {
+    EXPECT_EQ(Run("\x1b]0;owned\a\x1b[2J"), (Lines{"error: unknown command: \\x1B]0;owned\\x07\\x1B[2J (try help)"}));
+    EXPECT_EQ(tavi::app::TerminalSafe("c1 \xc2\x9b" "2J del\x7f nul" + std::string(1, '\0') + " tab\t 中文"),
+              "c1 \\x9B2J del\\x7F nul\\x00 tab\t 中文")
+        << "C1 controls, DEL and NUL are shown; Tab and other text pass as they are";
 }
 
 TEST_F(HostCommands, WhenRunsItsCommandOnlyWhileTheControlIsShown) {
