@@ -401,6 +401,19 @@ void HostApp::RegisterCommands() {
                 Error("settings: the plug-in has no settings open now");
         Pump();
     });
+    Add("rebuild", "rebuild", "read the skin files again and rebuild the plug-in windows, as a skin change does",
+        [this](const std::vector<std::string>&) {
+            if (plugins_.empty()) {
+                Error("no plug-in is loaded");
+                return;
+            }
+            for (LoadedPlugin& loaded : plugins_)
+                loaded.plugin->ResetSkinFile();
+            for (IPluginWindow* window : core_->GetWindowHost().GetWindows())
+                window->BuildPluginWindow();
+            PlacePluginWindows();
+            Pump();
+        });
     Add("wait", "wait", "run until no task or call is pending (60 s at most)",
         [this](const std::vector<std::string>&) {
             if (!core_->WaitIdle(kWaitBoundMilliseconds))
