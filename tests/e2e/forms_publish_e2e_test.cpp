@@ -5,9 +5,9 @@
 #include <map>
 #include <regex>
 
-#include "tests/e2e/forms_harness.h"
+#include "tests/e2e/harness.h"
 
-namespace formse2e {
+namespace e2e {
 namespace {
 
 constexpr const char* kDemo = "demo@velmora.com";
@@ -181,4 +181,4 @@ TEST_F(ComposeE2E, RetweetAndCommentFormsFromThePageCarryTheirOptionsToTheServic
 }
 
 } // namespace
-} // namespace formse2e
+} // namespace e2e

@@ -3,9 +3,9 @@
 // the toolbar button, in the page and, at the prompt interval, as a notice.
 #include <filesystem>
 
-#include "tests/e2e/forms_harness.h"
+#include "tests/e2e/harness.h"
 
-namespace formse2e {
+namespace e2e {
 namespace {
 
 constexpr const char* kDemo = "demo@velmora.com";
@@ -150,4 +150,4 @@ TEST_F(RemindersE2E, AFailedPollChangesNothingTheNextOneRunsAndAReloadResetsTheB
 }
 
 } // namespace
-} // namespace formse2e
+} // namespace e2e

@@ -1,9 +1,9 @@
 // The settings form end to end: tavi signed in to mbservice as the demo user, the form opened from
 // the host, typed into through the host's message pre-translation, and what OK stores and starts.
 #include "host/common.h"
-#include "tests/e2e/forms_harness.h"
+#include "tests/e2e/harness.h"
 
-namespace formse2e {
+namespace e2e {
 namespace {
 
 constexpr const char* kDemo = "demo@velmora.com";
@@ -149,4 +149,4 @@ TEST_F(SettingsE2E, AccountsMustBeMailAddressesAndTheIntervalAtLeastOneMinute) {
 }
 
 } // namespace
-} // namespace formse2e
+} // namespace e2e

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "tests/e2e/forms_harness.h"
+#include "tests/e2e/harness.h"
 
-namespace formse2e {
+namespace e2e {
 namespace {
 
 constexpr int kRunBoundMs = 180000;
@@ -185,4 +185,4 @@ TEST(MainJob, AtATerminalItAnswersHelpShowsTheTimelineAndAFormAndEndsOnCtrlD) {
 }
 
 } // namespace
-} // namespace formse2e
+} // namespace e2e

@@ -2,7 +2,7 @@
 // followed as a click does, runs its action and nothing else.
 #include <gtest/gtest.h>
 
-#include "tests/ui/panels_session.h"
+#include "tests/e2e/panels_session.h"
 #include "tests/ui/service_client.h"
 
 namespace panelstest {

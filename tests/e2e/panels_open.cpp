@@ -2,7 +2,7 @@
 // nickname checks made before anything is sent, the service's refusals, and a successful opening.
 #include <gtest/gtest.h>
 
-#include "tests/ui/panels_session.h"
+#include "tests/e2e/panels_session.h"
 
 namespace panelstest {
 namespace {

@@ -2,7 +2,7 @@
 // account states it ends in.
 #include <gtest/gtest.h>
 
-#include "tests/ui/panels_session.h"
+#include "tests/e2e/panels_session.h"
 
 namespace panelstest {
 namespace {

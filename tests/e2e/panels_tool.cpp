@@ -2,7 +2,7 @@
 // buttons that stand in for mentions and comments while some wait.
 #include <gtest/gtest.h>
 
-#include "tests/ui/panels_session.h"
+#include "tests/e2e/panels_session.h"
 #include "tests/ui/service_client.h"
 
 namespace panelstest {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "service/settings.h"
-#include "tests/ui/panels_session.h"
+#include "tests/e2e/panels_session.h"
 #include "tests/ui/plugin_host.h"
 
 namespace panelstest {

@@ -1,8 +1,8 @@
 // A skin change as the host program makes it (rebuild): the plug-in window is built again and the
 // next show signs in again, once.
-#include "tests/e2e/forms_harness.h"
+#include "tests/e2e/harness.h"
 
-namespace formse2e {
+namespace e2e {
 namespace {
 
 constexpr const char* kSignIn = "GET /oauth/access_token 200";
@@ -26,4 +26,4 @@ TEST(TaviRebuild, TheNextShowAfterARebuildSignsInAgainAndKeepsTheTimeline) {
 }
 
 } // namespace
-} // namespace formse2e
+} // namespace e2e

@@ -1,4 +1,4 @@
-// What the end-to-end tests of the forms and the reminders share: mbservice on a loopback port
+// What the end-to-end tests share: mbservice on a loopback port
 // (stopped and started again on the same port and database when a test needs the service gone or
 // its clock wrong), app folders copied from the staged one and pointed at it, and tavi sessions
 // driven one command at a time, so that a test can act between the commands of a session.
@@ -25,7 +25,7 @@
 #include "service/settings.h"
 #include "tests/support/test_env.h"
 
-namespace formse2e {
+namespace e2e {
 
 constexpr int kStepBoundMs = 120000;
 
@@ -205,6 +205,7 @@ public:
     bool Started() const { return port_ > 0 && process_ && process_->Started(); }
     int Port() const { return port_; }
     std::string ApiRoot() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    std::string WebRoot() const { return ApiRoot() + "web"; }
 
     void Stop() {
         if (process_)
@@ -217,20 +218,27 @@ public:
         return Start(port_, options);
     }
 
-    // The request lines it logged ("GET /path 200"), and how many of them start with the prefix.
+    // What it logged: one line per request ("GET /path 200") among its other lines; the request
+    // lines alone; and how many of them start with the prefix.
     std::string Log() const { return testenv::ReadFile(logPath_); }
-    int Count(const std::string& prefix) const {
-        int n = 0;
+    std::vector<std::string> Requests() const {
+        std::vector<std::string> lines;
         std::string log = Log();
         for (std::size_t at = 0; at < log.size();) {
             std::size_t end = log.find('\n', at);
             std::string line = log.substr(at, end == std::string::npos ? std::string::npos : end - at);
-            if (line.rfind(prefix, 0) == 0)
-                ++n;
+            if (line.rfind("GET /", 0) == 0 || line.rfind("POST /", 0) == 0)
+                lines.push_back(line);
             if (end == std::string::npos)
                 break;
             at = end + 1;
         }
+        return lines;
+    }
+    int Count(const std::string& prefix) const {
+        int n = 0;
+        for (const std::string& line : Requests())
+            n += line.rfind(prefix, 0) == 0 ? 1 : 0;
         return n;
     }
 
@@ -300,6 +308,8 @@ public:
                    true) {}
     ~TaviSession() { Quit(); }
 
+    bool Started() const { return process_.Started(); }
+
     // Runs the command lines and returns their output. A marker command after them (which tavi
     // answers as an unknown command) shows where their output ends.
     std::string Run(const std::string& commands) {
@@ -326,12 +336,19 @@ public:
     std::string Quit() {
         if (quit_)
             return std::string();
-        quit_ = true;
-        int status = -1;
-        std::string output = process_.Finish(stuck_ ? 0 : kStepBoundMs, &status);
+        std::size_t before = log_.size();
+        int status = Close();
+        std::string output = log_.substr(before);
         EXPECT_EQ(status, 0) << output;
-        log_ += output;
         return output;
+    }
+    // The same, giving the exit status (-1 when it did not end by itself).
+    int Close() {
+        if (quit_)
+            return status_;
+        quit_ = true;
+        log_ += process_.Finish(stuck_ ? 0 : kStepBoundMs, &status_);
+        return status_;
     }
     // Everything the session printed so far.
     const std::string& Log() const { return log_; }
@@ -339,6 +356,7 @@ public:
 private:
     ChildProcess process_;
     int runs_ = 0;
+    int status_ = -1;
     bool quit_ = false;
     bool stuck_ = false;
     std::string log_;
@@ -388,4 +406,4 @@ inline int Occurrences(const std::string& text, const std::string& piece) {
     return n;
 }
 
-} // namespace formse2e
+} // namespace e2e
