@@ -439,17 +439,20 @@ void HostApp::RegisterCommands() {
 
 bool HostApp::Execute(const std::string& line) {
     std::vector<std::string> words = SplitCommandLine(line);
-    if (words.empty() || words[0][0] == '#')
-        return !quit_;
+    if (!words.empty() && words[0][0] != '#')
+        Run(words);
+    return !quit_;
+}
+
+void HostApp::Run(const std::vector<std::string>& words) {
     auto found = commands_.find(words[0]);
     if (found == commands_.end()) {
         Error("unknown command: " + words[0] + " (try help)");
-        return !quit_;
+        return;
     }
     found->second.handler(words);
     if (echo_ && !quit_)
         EchoChanges();
-    return !quit_;
 }
 
 } // namespace tavi::app

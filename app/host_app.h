@@ -109,6 +109,8 @@ private:
     ScreenState Snapshot() const;
     void EchoChanges();
 
+    // Runs the command the words name (the first word), with its arguments.
+    void Run(const std::vector<std::string>& words);
     void RegisterCommands();
     void RegisterUiCommands();
     void Add(const std::string& name, std::string usage, std::string help, Handler handler);

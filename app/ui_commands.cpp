@@ -222,22 +222,7 @@ void HostApp::RegisterUiCommands() {
             std::string error;
             if (FindControl(args[1], error) == nullptr)
                 return;
-            std::string command;
-            for (std::size_t i = 2; i < args.size(); ++i) {
-                std::string word = args[i];
-                bool quote = word.empty() || word.find_first_of(" \t\"\\") != std::string::npos;
-                if (quote) {
-                    std::string escaped;
-                    for (char c : word) {
-                        if (c == '"' || c == '\\')
-                            escaped.push_back('\\');
-                        escaped.push_back(c);
-                    }
-                    word = "\"" + escaped + "\"";
-                }
-                command += (command.empty() ? "" : " ") + word;
-            }
-            Execute(command);
+            Run(std::vector<std::string>(args.begin() + 2, args.end()));
         });
     Add("click", "click NAME", "click a control", [this](const std::vector<std::string>& args) {
         if (args.size() != 2) {
