@@ -76,6 +76,10 @@ public:
     // typed, false when there is none (the box is then declined). Without one, nobody answers.
     using Asker = std::function<bool(const std::string& question, std::string& reply)>;
     void SetAsker(Asker asker) { asker_ = std::move(asker); }
+    // A window that asks the box's own question (buttons, UTF-8 title and text) and gives the
+    // answer; it comes before the asker. The windowed host shows a modal dialog.
+    using MessageBoxDialog = std::function<int(int buttons, const std::string& title, const std::string& text)>;
+    void SetMessageBoxDialog(MessageBoxDialog dialog) { dialog_ = std::move(dialog); }
     // Adds a command that another part of the host program carries out.
     void AddCommand(const std::string& name, std::string usage, std::string help,
                     std::function<void(const std::vector<std::string>& args)> handler) {
@@ -138,6 +142,7 @@ private:
     std::map<std::string, Command> commands_;
     std::deque<int> answers_;
     Asker asker_;
+    MessageBoxDialog dialog_;
     bool echo_ = false;
     ScreenState shown_;
     bool quit_ = false;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,16 +14,20 @@
 #include "app/terminal.h"
 #include "host/global_helper.h"
 #include "runtime/net/proxy_settings.h"
+#ifdef TAVI_WINDOWED
+#include "app/windowed/windowed_host.h"
+#endif
 
 namespace {
 
 void Usage(std::ostream& out) {
-    out << "usage: tavi --app-dir DIR --user ACCOUNT --password PASSWORD [--script FILE | --repl]\n"
+    out << "usage: tavi --app-dir DIR --user ACCOUNT --password PASSWORD [--script FILE | --repl] [--gui]\n"
            "            [--code-page GB18030|CP936] [--lang zh-CN|en]\n"
            "            [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://[USER:PASSWORD@]HOST:PORT]\n"
            "            [--exec COMMAND]...  (commands run after loading, before the input)\n"
            "Loads the plug-ins under DIR/plugin/*/ as the messenger user ACCOUNT and runs host\n"
-           "commands from FILE, or from the terminal (type help for the list).\n";
+           "commands from FILE, or from the terminal (type help for the list). With --gui the\n"
+           "messenger's window shows the plug-in, and the commands act on it while it runs.\n";
     out << tavi::app::MessengerUsage();
 }
 
@@ -35,6 +40,7 @@ int main(int argc, char** argv) {
     std::string proxyText;
     std::vector<std::string> startup;
     bool repl = false;
+    bool gui = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string& into) {
@@ -73,6 +79,8 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--repl")
             repl = true;
+        else if (arg == "--gui")
+            gui = true;
         else if (arg == "--help" || arg == "-h") {
             Usage(std::cout);
             return 0;
@@ -119,10 +127,26 @@ int main(int argc, char** argv) {
     }
     // A person at a terminal gets line editing; with a pipe or a script the lines are read as they
     // come. Either way --repl adds the lines that say what changed.
-    bool terminal = repl && script.empty() && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    bool terminal = !gui && repl && script.empty() && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     tavi::app::TerminalOutput terminalOutput;
     std::ostream& out = terminal ? terminalOutput.Stream() : std::cout;
 
+#ifdef TAVI_WINDOWED
+    std::unique_ptr<tavi::app::WindowedHost> windowed;
+    if (gui) {
+        std::string problem;
+        windowed = tavi::app::WindowedHost::Open(options.account, problem);
+        if (!windowed) {
+            std::cerr << "tavi: " << problem << "\n";
+            return 2;
+        }
+    }
+#else
+    if (gui) {
+        std::cerr << "tavi: this build has no windowed host\n";
+        return 2;
+    }
+#endif
     tavi::app::HostApp host(options, out);
     tavi::app::MessengerSession messengerSession(host.GetCore(), messenger, out);
     messengerSession.RegisterCommands([&host](const std::string& name, std::string usage, std::string help,
@@ -137,11 +161,21 @@ int main(int argc, char** argv) {
         host.SetEchoChanges(true);
     }
     messengerSession.Start();
+#ifdef TAVI_WINDOWED
+    if (windowed)
+        windowed->Attach(host);
+#endif
     host.LoadPlugins();
     bool running = true;
     for (const std::string& command : startup)
         if (running)
             running = host.Execute(command);
+#ifdef TAVI_WINDOWED
+    if (running && windowed) {
+        windowed->Run(host, script);
+        running = false;
+    }
+#endif
     if (running && terminal) {
         tavi::app::RunTerminal(host, terminalOutput, tavi::app::DefaultHistoryPath());
     } else {

@@ -21,6 +21,12 @@ void RemovePreTranslateHook(PreTranslateHook hook);
 // pre-translation consumed it. User-interface thread.
 bool DispatchHostMessage(MSG& msg);
 
+// Typing as the keyboard gives it, through DispatchHostMessage to the window: the key's down
+// message, the character (unless pre-translation took the key), the key's up message.
+void TypeCharacter(void* hwnd, char32_t c);
+// A key without a character (Delete, Home, End): its down and up messages.
+void TypeKey(void* hwnd, unsigned virtualKey);
+
 // Builds the host's main form (toolbar "ButtonManager" with "ToolbarMicroBlog", the plug-in
 // container), registers it as the main form and returns it, hidden. Null when its build fails.
 CDockFormEx* CreateHostMainForm();
