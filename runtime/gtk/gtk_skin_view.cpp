@@ -6,7 +6,17 @@
 
 namespace tavi::runtime::gtk {
 
-GtkSkinView::GtkSkinView() = default;
+extern const char* const kViewStyle;
+
+GtkSkinView::GtkSkinView() {
+    if (GdkDisplay* display = gdk_display_get_default()) {
+        GtkCssProvider* style = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(style, kViewStyle, -1);
+        gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(style),
+                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        g_object_unref(style);
+    }
+}
 
 GtkSkinView::~GtkSkinView() {
     if (syncSource_ != 0)
