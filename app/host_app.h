@@ -15,6 +15,10 @@
 #include "host/plugin.h"
 #include "runtime/core/tavi_core.h"
 
+namespace tavi {
+class CSkinWebBrowser;
+}
+
 namespace tavi::app {
 
 struct HostOptions {
@@ -80,6 +84,12 @@ public:
     // answer; it comes before the asker. The windowed host shows a modal dialog.
     using MessageBoxDialog = std::function<int(int buttons, const std::string& title, const std::string& text)>;
     void SetMessageBoxDialog(MessageBoxDialog dialog) { dialog_ = std::move(dialog); }
+    // Prints a line of the session (made safe for a terminal), and a command's error line.
+    void Say(const std::string& utf8Line);
+    void Error(const std::string& message);
+    // The browser control of the page that is shown (the focused form's, else the plug-in
+    // window's), or null.
+    CSkinWebBrowser* ShownBrowser() const;
     // Adds a command that another part of the host program carries out.
     void AddCommand(const std::string& name, std::string usage, std::string help,
                     std::function<void(const std::vector<std::string>& args)> handler) {
@@ -118,8 +128,6 @@ private:
     void RegisterCommands();
     void RegisterUiCommands();
     void Add(const std::string& name, std::string usage, std::string help, Handler handler);
-    void Say(const std::string& utf8Line);
-    void Error(const std::string& message);
     std::vector<LoadedPlugin> FindPlugins();
     bool StartPlugin(LoadedPlugin& loaded);
     void PlacePluginWindows();

@@ -147,6 +147,11 @@ HostApp::ScreenState HostApp::Snapshot() const {
     return state;
 }
 
+CSkinWebBrowser* HostApp::ShownBrowser() const {
+    std::vector<CSkinWebBrowser*> browsers = FindBrowsers(SearchRoots(), true);
+    return browsers.empty() ? nullptr : browsers.front();
+}
+
 void HostApp::RegisterUiCommands() {
     Add("show", "show", "show the plug-in window in the host layout",
         [this](const std::vector<std::string>&) {

@@ -1,6 +1,7 @@
 #include "app/windowed/windowed_host.h"
 
 #include <glib-unix.h>
+#include <webkit/webkit.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "app/host_app.h"
 #include "host/common.h"
 #include "host/dock_form.h"
+#include "host/web_browser.h"
 #include "runtime/core/host_services.h"
 #include "runtime/gtk/gtk_skin_view.h"
 #include "runtime/gtk/main_context_loop.h"
@@ -52,6 +54,50 @@ gboolean ReadInput(gint fd, GIOCondition, gpointer data) {
     }
     return G_SOURCE_CONTINUE;
 }
+
+// The page's links in document order, one "N address text" line each.
+constexpr const char* kLinksScript = R"js(
+Array.from(document.querySelectorAll('a[href]'),
+    (a, i) => (i + 1) + ' ' + a.href + ' ' + a.textContent.replace(/\s+/g, ' ').trim()).join('\n')
+)js";
+
+// The page as a person reads it, one line a block, each link numbered after its text and
+// pictures as "[image SRC]", from the live document as the stylesheet lays it out.
+constexpr const char* kPageScript = R"js(
+(function () {
+    const links = Array.from(document.querySelectorAll('a[href]'));
+    const out = [];
+    let line = '';
+    const flush = () => { const t = line.replace(/\s+/g, ' ').trim(); if (t) out.push(t); line = ''; };
+    const walk = (node) => {
+        if (node.nodeType === Node.TEXT_NODE) { line += node.data; return; }
+        if (node.nodeType !== Node.ELEMENT_NODE) return;
+        const tag = node.localName;
+        if (tag === 'script' || tag === 'style') return;
+        if (tag === 'img') { line += '[image ' + (node.getAttribute('src') || '') + ']'; return; }
+        const display = getComputedStyle(node).display;
+        if (display === 'none') return;
+        const block = !display.startsWith('inline');
+        if (block) flush();
+        for (let child = node.firstChild; child; child = child.nextSibling) walk(child);
+        if (tag === 'a' && node.hasAttribute('href')) line += ' [' + (links.indexOf(node) + 1) + ']';
+        if (block) flush();
+    };
+    if (document.body) walk(document.body);
+    flush();
+    return out.join('\n');
+})()
+)js";
+
+// Clicks link N inside the page, as a person's click does; "count N" when there is no such link.
+std::string FollowScript(std::size_t number) {
+    return "(function (n) { const a = document.querySelectorAll('a[href]');"
+           " if (n > a.length) return 'count ' + a.length;"
+           " a[n - 1].scrollIntoView({block: 'center'}); a[n - 1].click(); return 'ok'; })(" +
+           std::to_string(number) + ")";
+}
+
+constexpr int kPageAnswerBoundMs = 10000;
 
 } // namespace
 
@@ -125,9 +171,91 @@ void WindowedHost::Attach(HostApp& host) {
                         else
                             std::cout << "screenshot " << args[1] << "\n";
                     });
+    RegisterPageCommands(host);
     if (CDockFormEx* main = host.GetMainForm())
         main->ShowWindow(SW_SHOW);
     view->SyncNow();
+}
+
+// page, links and follow read the live document of the web view, and follow clicks inside WebKit:
+// the click reaches the model through the view's policy decision, as a person's does.
+void WindowedHost::RegisterPageCommands(HostApp& host) {
+    runtime::gtk::GtkSkinView* view = view_.get();
+    auto shownPage = [&host, view](const std::string& command) -> WebKitWebView* {
+        CSkinWebBrowser* browser = host.ShownBrowser();
+        WebKitWebView* page = browser ? view->WebViewOf(browser->GetSkinObject()) : nullptr;
+        if (page == nullptr) {
+            host.Error(command + ": no page is shown");
+            return nullptr;
+        }
+        if (!view->WaitDrawn(kPageAnswerBoundMs)) {
+            host.Error(command + ": the page did not finish loading");
+            return nullptr;
+        }
+        return page;
+    };
+    auto sayLines = [&host](const std::string& text, const std::string& empty) {
+        if (text.empty()) {
+            host.Say(empty);
+            return;
+        }
+        for (std::size_t start = 0; start <= text.size();) {
+            std::size_t end = text.find('\n', start);
+            host.Say(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+            if (end == std::string::npos)
+                break;
+            start = end + 1;
+        }
+    };
+    host.AddCommand("page", "page", "print the page in the browser as text",
+                    [&host, shownPage, sayLines](const std::vector<std::string>&) {
+                        WebKitWebView* page = shownPage("page");
+                        std::string text;
+                        if (page && !runtime::gtk::GtkSkinView::EvaluateInPage(page, kPageScript, text,
+                                                                               kPageAnswerBoundMs))
+                            host.Error("page: " + text);
+                        else if (page)
+                            sayLines(text, "empty page");
+                    });
+    host.AddCommand("links", "links", "list the links of the page in the browser",
+                    [&host, shownPage, sayLines](const std::vector<std::string>&) {
+                        WebKitWebView* page = shownPage("links");
+                        std::string text;
+                        if (page && !runtime::gtk::GtkSkinView::EvaluateInPage(page, kLinksScript, text,
+                                                                               kPageAnswerBoundMs))
+                            host.Error("links: " + text);
+                        else if (page)
+                            sayLines(text, "no links");
+                    });
+    host.AddCommand(
+        "follow", "follow N", "activate link N of the page, as a click does",
+        [&host, view, shownPage](const std::vector<std::string>& args) {
+            std::size_t number = 0;
+            if (args.size() != 2 || args[1].empty() || args[1].size() > 9 ||
+                args[1].find_first_not_of("0123456789") != std::string::npos ||
+                (number = std::stoul(args[1])) == 0) {
+                host.Error("follow: give the number of a link (see links)");
+                return;
+            }
+            WebKitWebView* page = shownPage("follow");
+            if (page == nullptr)
+                return;
+            int before = view->LinksActivated();
+            std::string answer;
+            if (!runtime::gtk::GtkSkinView::EvaluateInPage(page, FollowScript(number), answer, kPageAnswerBoundMs)) {
+                host.Error("follow: " + answer);
+                return;
+            }
+            if (answer.rfind("count ", 0) == 0) {
+                host.Error("follow: no link " + args[1] + " (the page has " + answer.substr(6) + ")");
+                return;
+            }
+            // The click travels through WebKit's policy decision before it reaches the model.
+            if (!runtime::gtk::GtkSkinView::RunUntil([&] { return view->LinksActivated() != before; },
+                                                     kPageAnswerBoundMs))
+                host.Error("follow: the click did not reach the host");
+            host.Pump();
+        });
 }
 
 void WindowedHost::Run(HostApp& host, const std::string& scriptPath) {

@@ -35,6 +35,7 @@ public:
 
 private:
     WindowedHost();
+    void RegisterPageCommands(HostApp& host);
     std::unique_ptr<runtime::gtk::MainContextLoop> loop_;
     std::unique_ptr<runtime::gtk::GtkSkinView> view_;
     bool running_ = true;

@@ -66,6 +66,7 @@ private:
 
     // A link the person activated, handed to the model as its click.
     void Activate(const std::string& url, bool newWindow) {
+        view_.OnLinkActivated();
         if (CSkinWebBrowser* browser = Browser())
             browser->ActivateUrl(url, newWindow);
         InputDone();
@@ -118,7 +119,64 @@ private:
     std::string uri_;
 };
 
+struct Evaluation {
+    bool done = false;
+    bool ok = false;
+    std::string result;
+};
+
+void Evaluated(GObject* source, GAsyncResult* result, gpointer data) {
+    auto* evaluation = static_cast<Evaluation*>(data);
+    GError* error = nullptr;
+    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    if (value != nullptr) {
+        char* text = jsc_value_is_string(value) ? jsc_value_to_string(value) : jsc_value_to_json(value, 0);
+        evaluation->result = text ? text : "";
+        evaluation->ok = true;
+        g_free(text);
+        g_object_unref(value);
+    } else {
+        evaluation->result = error ? error->message : "the script failed";
+        g_clear_error(&error);
+    }
+    evaluation->done = true;
+}
+
 } // namespace
+
+bool GtkSkinView::RunUntil(const std::function<bool()>& condition, int boundMilliseconds) {
+    gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(boundMilliseconds) * 1000;
+    while (!condition()) {
+        if (g_get_monotonic_time() >= deadline)
+            return false;
+        if (!g_main_context_iteration(nullptr, FALSE))
+            g_usleep(1000);
+    }
+    return true;
+}
+
+bool GtkSkinView::EvaluateInPage(WebKitWebView* view, const std::string& script, std::string& result,
+                                 int boundMilliseconds) {
+    // The evaluation may outlive the wait: the record stays until its answer arrives.
+    auto* evaluation = new Evaluation();
+    GCancellable* cancel = g_cancellable_new();
+    webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
+                                        cancel, Evaluated, evaluation);
+    bool answered = RunUntil([evaluation] { return evaluation->done; }, boundMilliseconds);
+    if (!answered) {
+        g_cancellable_cancel(cancel);
+        RunUntil([evaluation] { return evaluation->done; }, 1000);
+    }
+    g_object_unref(cancel);
+    if (!evaluation->done) {
+        result = "the page did not answer";
+        return false; // the record is left to the late answer
+    }
+    bool ok = answered && evaluation->ok;
+    result = answered ? evaluation->result : "the page did not answer";
+    delete evaluation;
+    return ok;
+}
 
 std::unique_ptr<ControlView> MakeBrowserView(GtkSkinView& view, CSkinObject* object) {
     return std::make_unique<BrowserView>(view, object);

@@ -67,6 +67,16 @@ public:
     void OnPageLoadFinished(ControlView* browser);
     int PagesStarted() const { return pagesStarted_; }
     int PagesFinished() const { return pagesFinished_; }
+    // Links the web views handed to the model so far (a person's clicks, or the host's).
+    void OnLinkActivated() { ++linksActivated_; }
+    int LinksActivated() const { return linksActivated_; }
+    // Runs a script in the page of a web view (the host's own, never the page's) and gives its
+    // result as text; false, with the reason, when it failed or did not answer within the bound.
+    // The main context runs meanwhile.
+    static bool EvaluateInPage(WebKitWebView* view, const std::string& script, std::string& result,
+                               int boundMilliseconds);
+    // Runs the main context until the condition holds or the bound passes.
+    static bool RunUntil(const std::function<bool()>& condition, int boundMilliseconds);
 
     // The host's message box, as a modal dialog; the answer as the host's message box gives it.
     int RunMessageBox(int buttons, const std::string& titleUtf8, const std::string& textUtf8);
@@ -92,6 +102,7 @@ private:
     std::string mainTitle_;
     int pagesStarted_ = 0;
     int pagesFinished_ = 0;
+    int linksActivated_ = 0;
     GtkWidget* noticeBar_ = nullptr;
     GtkWidget* noticeLabel_ = nullptr;
     guint noticeTimer_ = 0;
