@@ -87,6 +87,10 @@ public:
     // Prints a line of the session (made safe for a terminal), and a command's error line.
     void Say(const std::string& utf8Line);
     void Error(const std::string& message);
+    // A windowed view's typing into an edit's widget (true when it typed); the type command uses it
+    // before typing through the host's key messages itself.
+    using ViewTyper = std::function<bool(CSkinObject* edit, const std::string& utf8)>;
+    void SetViewTyper(ViewTyper typer) { viewTyper_ = std::move(typer); }
     // The browser control of the page that is shown (the focused form's, else the plug-in
     // window's), or null.
     CSkinWebBrowser* ShownBrowser() const;
@@ -151,6 +155,7 @@ private:
     std::deque<int> answers_;
     Asker asker_;
     MessageBoxDialog dialog_;
+    ViewTyper viewTyper_;
     bool echo_ = false;
     ScreenState shown_;
     bool quit_ = false;

@@ -248,6 +248,11 @@ void HostApp::RegisterUiCommands() {
                 Error("type: " + args[1] + " is disabled");
                 return;
             }
+            // A windowed view types through its widget, as an input method does.
+            if (viewTyper_ && viewTyper_(control, DecodeTyped(args[2]))) {
+                Pump();
+                return;
+            }
             void* handle = edit->GetSafeHwnd();
             edit->SetFocus();
             edit->SendMessage(EM_SETSEL, 0, -1);

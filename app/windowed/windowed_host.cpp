@@ -11,8 +11,10 @@
 #include "app/host_app.h"
 #include "host/common.h"
 #include "host/dock_form.h"
+#include "host/msgbox.h"
 #include "host/web_browser.h"
 #include "runtime/core/host_services.h"
+#include "runtime/gtk/control_view.h"
 #include "runtime/gtk/gtk_skin_view.h"
 #include "runtime/gtk/main_context_loop.h"
 
@@ -171,6 +173,13 @@ void WindowedHost::Attach(HostApp& host) {
                         else
                             std::cout << "screenshot " << args[1] << "\n";
                     });
+    host.SetViewTyper([view](CSkinObject* edit, const std::string& utf8) {
+        view->SyncNow();
+        runtime::gtk::ControlView* control = view->ViewOf(edit);
+        bool typed = control && control->TypeText(utf8);
+        view->SyncNow();
+        return typed;
+    });
     RegisterPageCommands(host);
     if (CDockFormEx* main = host.GetMainForm())
         main->ShowWindow(SW_SHOW);
@@ -207,6 +216,45 @@ void WindowedHost::RegisterPageCommands(HostApp& host) {
             start = end + 1;
         }
     };
+    host.AddCommand("answer", "answer yes|no|cancel",
+                    "click that button of the open message box, or answer the next one so",
+                    [&host, view](const std::vector<std::string>& args) {
+                        int answer = args.size() != 2 ? 0
+                                     : args[1] == "yes" ? kMsgBoxAnswerYes
+                                     : args[1] == "no"  ? kMsgBoxAnswerNo
+                                     : args[1] == "cancel" ? kMsgBoxAnswerCancel
+                                                           : 0;
+                        if (answer == 0)
+                            host.Error("answer: give yes, no or cancel");
+                        else if (!view->AnswerOpenMessageBox(answer))
+                            host.QueueAnswer(answer);
+                    });
+    host.AddCommand("inspect", "inspect SELECTOR [PROPERTY]",
+                    "count the page's elements that match a CSS selector, and the computed style of the first",
+                    [&host, shownPage, sayLines](const std::vector<std::string>& args) {
+                        if (args.size() < 2 || args.size() > 3) {
+                            host.Error("inspect: give a CSS selector, and a style property");
+                            return;
+                        }
+                        WebKitWebView* page = shownPage("inspect");
+                        if (page == nullptr)
+                            return;
+                        gchar* selector = g_strescape(args[1].c_str(), nullptr);
+                        gchar* property = g_strescape(args.size() == 3 ? args[2].c_str() : "", nullptr);
+                        std::string script = std::string("(function (s, p) { const all = document.querySelectorAll(s);"
+                                                         " let line = all.length + ' elements';"
+                                                         " if (p && all.length) line += '\\n' + p + ': ' +"
+                                                         " getComputedStyle(all[0]).getPropertyValue(p);"
+                                                         " return line; })(\"") +
+                                             selector + "\", \"" + property + "\")";
+                        g_free(selector);
+                        g_free(property);
+                        std::string text;
+                        if (!runtime::gtk::GtkSkinView::EvaluateInPage(page, script, text, kPageAnswerBoundMs))
+                            host.Error("inspect: " + text);
+                        else
+                            sayLines(text, "no answer");
+                    });
     host.AddCommand("page", "page", "print the page in the browser as text",
                     [&host, shownPage, sayLines](const std::vector<std::string>&) {
                         WebKitWebView* page = shownPage("page");
@@ -273,6 +321,8 @@ void WindowedHost::Run(HostApp& host, const std::string& scriptPath) {
     InputLines input{&host, view_.get(), &running_, {}, 0};
     input.watch = g_unix_fd_add(STDIN_FILENO, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), ReadInput,
                                 &input);
+    // A command that waits on a window (a message box) still reads the next lines, which may answer it.
+    g_source_set_can_recurse(g_main_context_find_source_by_id(nullptr, input.watch), TRUE);
     while (running_)
         g_main_context_iteration(nullptr, TRUE);
     if (input.watch != 0)

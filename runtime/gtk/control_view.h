@@ -30,6 +30,8 @@ public:
     virtual void Update() {}
     // The widget that takes the keyboard focus for the object.
     virtual GtkWidget* FocusWidget() const { return widget_; }
+    // Replaces the widget's text as a person's typing does (an edit's view); false for other views.
+    virtual bool TypeText(const std::string& /*utf8*/) { return false; }
 
     // Whether widget signals are the model's own updates rather than a person's input.
     static bool Syncing();

@@ -56,14 +56,29 @@ int GtkSkinView::RunMessageBox(int buttons, const std::string& titleUtf8, const 
     BoxState state;
     g_signal_connect(dialog, "response", G_CALLBACK(BoxResponse), &state);
     gtk_window_present(GTK_WINDOW(dialog));
+    GtkWidget* outer = openBox_;
+    openBox_ = dialog;
     // The box is modal: the loop runs (the host's own work included) until it is answered.
     while (!state.done)
         g_main_context_iteration(nullptr, TRUE);
+    openBox_ = outer;
     if (state.answer == 0)
         state.answer = buttons == kMsgBoxButtonsYesNoCancel ? kMsgBoxAnswerCancel
                        : buttons == kMsgBoxButtonsOk      ? kMsgBoxAnswerYes
                                                           : kMsgBoxAnswerNo;
     return state.answer;
+}
+
+bool GtkSkinView::AnswerOpenMessageBox(int answer) {
+    if (openBox_ == nullptr)
+        return false;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(openBox_), answer);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (button == nullptr)
+        return false;
+    gtk_widget_activate(button);
+    return true;
 }
 
 void GtkSkinView::ShowBalloon(const std::string& anchorId, const std::string& textUtf8, int milliseconds) {

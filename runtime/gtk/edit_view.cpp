@@ -3,6 +3,8 @@
 // key and character messages, through the host's pre-translation, so the model's limit, its limit
 // tip, the digits-only style and the forms' key handling hold; the widget then shows what the model
 // kept.
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "host/color_edit.h"
@@ -124,7 +126,38 @@ public:
         }
     }
 
+    bool TypeText(const std::string& utf8) override {
+        gtk_widget_grab_focus(text_);
+        // What an input method does: the selection is replaced by the committed text, each step
+        // reaching the model through the widget's own signals.
+        if (text_ == widget_) {
+            GtkEditable* editable = GTK_EDITABLE(widget_);
+            gtk_editable_select_region(editable, 0, -1);
+            gtk_editable_delete_selection(editable);
+            CatchUp();
+            int position = gtk_editable_get_position(editable);
+            gtk_editable_insert_text(editable, utf8.c_str(), static_cast<int>(utf8.size()), &position);
+        } else {
+            GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(text_));
+            GtkTextIter start;
+            GtkTextIter end;
+            gtk_text_buffer_get_bounds(buffer, &start, &end);
+            gtk_text_buffer_select_range(buffer, &start, &end);
+            gtk_text_buffer_delete_selection(buffer, TRUE, TRUE);
+            CatchUp();
+            gtk_text_buffer_insert_interactive_at_cursor(buffer, utf8.c_str(), static_cast<int>(utf8.size()), TRUE);
+        }
+        CatchUp();
+        return true;
+    }
+
 private:
+    // The widget shows what the model kept, at once (outside the widget's own signal emission).
+    void CatchUp() {
+        SyncScope scope;
+        Update();
+    }
+
     CSWColorEdit* Edit() const {
         CSkinObject* object = Object();
         return object ? dynamic_cast<CSWColorEdit*>(CSkinWnd::FromSkinObject(object)) : nullptr;

@@ -80,6 +80,8 @@ public:
 
     // The host's message box, as a modal dialog; the answer as the host's message box gives it.
     int RunMessageBox(int buttons, const std::string& titleUtf8, const std::string& textUtf8);
+    // Clicks the button of the open message box that gives the answer; false when no box is open.
+    bool AnswerOpenMessageBox(int answer);
     // A balloon tip at its anchor for its time; a notice in the main window (and as a desktop
     // notification when the session has a notification service).
     // The anchor is found by its object id in the shown windows; without one the balloon stands at the
@@ -103,6 +105,7 @@ private:
     int pagesStarted_ = 0;
     int pagesFinished_ = 0;
     int linksActivated_ = 0;
+    GtkWidget* openBox_ = nullptr;
     GtkWidget* noticeBar_ = nullptr;
     GtkWidget* noticeLabel_ = nullptr;
     guint noticeTimer_ = 0;
