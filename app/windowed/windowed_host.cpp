@@ -2,9 +2,11 @@
 
 #include <glib-unix.h>
 #include <webkit/webkit.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <iostream>
 
@@ -27,33 +29,57 @@ bool HasDisplay() {
     return (x11 && *x11) || (wayland && *wayland);
 }
 
-// Lines of standard input, executed as they arrive while the window runs.
+// Lines of standard input, executed one at a time as they arrive while the window runs. While a
+// command waits on a message box, the next lines run from the box's loop, and may answer it.
 struct InputLines {
     HostApp* host;
     runtime::gtk::GtkSkinView* view;
     bool* running;
-    std::string pending;
+    std::string partial;
+    std::deque<std::string> lines;
     guint watch = 0;
+    guint runner = 0;
 };
+
+gboolean RunLine(gpointer data) {
+    auto* input = static_cast<InputLines*>(data);
+    if (input->lines.empty() || !*input->running) {
+        input->runner = 0;
+        return G_SOURCE_REMOVE;
+    }
+    std::string line = std::move(input->lines.front());
+    input->lines.pop_front();
+    if (!input->host->Execute(line))
+        *input->running = false;
+    input->view->ScheduleSync();
+    return G_SOURCE_CONTINUE;
+}
 
 gboolean ReadInput(gint fd, GIOCondition, gpointer data) {
     auto* input = static_cast<InputLines*>(data);
     char buffer[4096];
     ssize_t got = read(fd, buffer, sizeof buffer);
     if (got <= 0) {
-        // The input ended; the window stays until a person closes it.
+        // The input ended: a pipe, a file or Ctrl-D at a terminal end the session once the lines
+        // read have run; with no input at all (/dev/null, as a desktop launcher gives) the window
+        // stays until a person closes it.
+        struct stat info {};
+        bool noInput = fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && !isatty(fd);
+        if (!noInput) {
+            input->lines.push_back("quit");
+            if (input->runner == 0)
+                input->runner = g_idle_add(RunLine, input);
+        }
         input->watch = 0;
         return G_SOURCE_REMOVE;
     }
-    input->pending.append(buffer, static_cast<std::size_t>(got));
-    std::size_t end;
-    while (*input->running && (end = input->pending.find('\n')) != std::string::npos) {
-        std::string line = input->pending.substr(0, end);
-        input->pending.erase(0, end + 1);
-        if (!input->host->Execute(line))
-            *input->running = false;
-        input->view->ScheduleSync();
+    input->partial.append(buffer, static_cast<std::size_t>(got));
+    for (std::size_t end; (end = input->partial.find('\n')) != std::string::npos;) {
+        input->lines.push_back(input->partial.substr(0, end));
+        input->partial.erase(0, end + 1);
     }
+    if (!input->lines.empty() && input->runner == 0)
+        input->runner = g_idle_add(RunLine, input);
     return G_SOURCE_CONTINUE;
 }
 
@@ -307,26 +333,36 @@ void WindowedHost::RegisterPageCommands(HostApp& host) {
 }
 
 void WindowedHost::Run(HostApp& host, const std::string& scriptPath) {
+    InputLines input{&host, view_.get(), &running_, {}, {}, 0, 0};
     if (!scriptPath.empty()) {
+        // The script's lines run as typed lines do; the session ends after the last.
         std::ifstream script(scriptPath);
-        std::string line;
-        while (running_ && std::getline(script, line)) {
-            host.Pump();
-            if (!host.Execute(line))
-                running_ = false;
-            view_->ScheduleSync();
-        }
-        return;
+        for (std::string line; std::getline(script, line);)
+            input.lines.push_back(line);
+        input.lines.push_back("quit");
+        input.runner = g_idle_add(RunLine, &input);
+    } else {
+        input.watch = g_unix_fd_add(STDIN_FILENO, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                                    ReadInput, &input);
+        // Lines that arrive while a box waits are read then, and run from the box's loop.
+        g_source_set_can_recurse(g_main_context_find_source_by_id(nullptr, input.watch), TRUE);
     }
-    InputLines input{&host, view_.get(), &running_, {}, 0};
-    input.watch = g_unix_fd_add(STDIN_FILENO, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), ReadInput,
-                                &input);
-    // A command that waits on a window (a message box) still reads the next lines, which may answer it.
-    g_source_set_can_recurse(g_main_context_find_source_by_id(nullptr, input.watch), TRUE);
+    view_->duringModal = [&input] {
+        if (input.lines.empty() || !*input.running)
+            return false;
+        std::string line = std::move(input.lines.front());
+        input.lines.pop_front();
+        if (!input.host->Execute(line))
+            *input.running = false;
+        return true;
+    };
     while (running_)
         g_main_context_iteration(nullptr, TRUE);
     if (input.watch != 0)
         g_source_remove(input.watch);
+    if (input.runner != 0)
+        g_source_remove(input.runner);
+    view_->duringModal = nullptr;
 }
 
 } // namespace tavi::app

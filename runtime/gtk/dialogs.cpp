@@ -59,8 +59,11 @@ int GtkSkinView::RunMessageBox(int buttons, const std::string& titleUtf8, const 
     GtkWidget* outer = openBox_;
     openBox_ = dialog;
     // The box is modal: the loop runs (the host's own work included) until it is answered.
-    while (!state.done)
+    while (!state.done) {
+        if (duringModal && duringModal())
+            continue;
         g_main_context_iteration(nullptr, TRUE);
+    }
     openBox_ = outer;
     if (state.answer == 0)
         state.answer = buttons == kMsgBoxButtonsYesNoCancel ? kMsgBoxAnswerCancel
@@ -77,7 +80,8 @@ bool GtkSkinView::AnswerOpenMessageBox(int answer) {
     G_GNUC_END_IGNORE_DEPRECATIONS
     if (button == nullptr)
         return false;
-    gtk_widget_activate(button);
+    // The button's click, at once (activating it would click only after its pressed look).
+    g_signal_emit_by_name(button, "clicked");
     return true;
 }
 

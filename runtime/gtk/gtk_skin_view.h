@@ -80,6 +80,9 @@ public:
 
     // The host's message box, as a modal dialog; the answer as the host's message box gives it.
     int RunMessageBox(int buttons, const std::string& titleUtf8, const std::string& textUtf8);
+    // Runs while a message box waits for its answer, before the loop blocks: true when it did some
+    // work (the host program runs its next command line, which may answer the box).
+    std::function<bool()> duringModal;
     // Clicks the button of the open message box that gives the answer; false when no box is open.
     bool AnswerOpenMessageBox(int answer);
     // A balloon tip at its anchor for its time; a notice in the main window (and as a desktop

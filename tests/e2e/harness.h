@@ -302,10 +302,9 @@ private:
 // so that the test can act (on the service, in another session) between the commands.
 class TaviSession {
 public:
-    TaviSession(const AppFolder& app, const std::string& account, const std::string& password)
-        : process_({std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user", account,
-                    "--password", password},
-                   true) {}
+    TaviSession(const AppFolder& app, const std::string& account, const std::string& password,
+                const std::vector<std::string>& options = {})
+        : process_(Command(app, account, password, options), true) {}
     ~TaviSession() { Quit(); }
 
     bool Started() const { return process_.Started(); }
@@ -354,6 +353,14 @@ public:
     const std::string& Log() const { return log_; }
 
 private:
+    static std::vector<std::string> Command(const AppFolder& app, const std::string& account,
+                                            const std::string& password, const std::vector<std::string>& options) {
+        std::vector<std::string> argv = {std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user",
+                                         account, "--password", password};
+        argv.insert(argv.end(), options.begin(), options.end());
+        return argv;
+    }
+
     ChildProcess process_;
     int runs_ = 0;
     int status_ = -1;
