@@ -95,10 +95,10 @@ TEST(PanelsList, ThePagesLinksRunTheirActions) {
     ASSERT_EQ(lin.Post("看看这个 " + smuggled + " 怎么样"), 200);
     Follow(tavi, *FirstLink(links, "tavi://refresh/"));
     links = ParseLinks(tavi.Run("links"));
-    std::optional<PageLink> web = FirstLink(links, smuggled);
-    ASSERT_TRUE(web) << "demo follows lin, so the post is in the timeline";
+    std::optional<PageLink> smuggledLink = FirstLink(links, smuggled);
+    ASSERT_TRUE(smuggledLink) << "demo follows lin, so the post is in the timeline";
     requests = service.Requests().size();
-    Follow(tavi, *web);
+    Follow(tavi, *smuggledLink);
     EXPECT_NE(tavi.Run("opened").find("web 3 " + smuggled), std::string::npos);
     EXPECT_EQ(service.Requests().size(), requests);
     EXPECT_EQ(tavi.Close(), 0);
