@@ -144,8 +144,11 @@ void MicroBlogApp::OnMenuChosen(tavi::IMenu* menu) {
 void MicroBlogApp::ResetSkinFile() {
     tavi::ModuleStateGuard guard(GetModuleState());
     tavi::CSkinManager* manager = tavi::CSkinManager::GetInstance();
-    manager->IncludeSkinFile(skinFilePath);
-    manager->IncludeSkinBuildFile(skinBuildFilePath);
+    // A file that is not there is skipped, each on its own: the manager keeps what it has.
+    if (!skinFilePath.empty() && tavi::IsFileExist(skinFilePath))
+        manager->IncludeSkinFile(skinFilePath);
+    if (!skinBuildFilePath.empty() && tavi::IsFileExist(skinBuildFilePath))
+        manager->IncludeSkinBuildFile(skinBuildFilePath);
 }
 
 int MicroBlogApp::PreTranslateMessage(void* message) {

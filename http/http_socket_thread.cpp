@@ -66,6 +66,7 @@ int CHttpSocketThread::Run() {
     HttpRequestDescription request;
     request.isPost = isPost_ != 0;
     request.host = parts->host;
+    request.port = parts->port;
     request.path = parts->path;
     request.referer = parts->referer;
     if (request.isPost)

@@ -46,9 +46,8 @@ std::string PercentDecode(const std::string& text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
-        if (c == '+') {
-            out.push_back(' ');
-        } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+        // The token reply is not an HTML form: '+' is a character of the value, not a blank.
+        if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
             out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
             i += 2;
         } else {

@@ -12,7 +12,7 @@ namespace microblog {
 
 // Every byte outside A-Z a-z 0-9 - . _ ~ becomes %XX with upper-case hex digits.
 std::string PercentEncode(const std::string& bytes);
-// The reverse, for form-encoded replies: %XX and '+' for a blank. Malformed escapes stay as they are.
+// The reverse, for the token reply: %XX only; '+' stays a '+'. Malformed escapes stay as they are.
 std::string PercentDecode(const std::string& text);
 
 // Parameter names mapped to already-encoded values, in byte order of the names.

@@ -42,10 +42,13 @@ TEST(Transport, TenByteReplyInOneRead) {
     EXPECT_EQ(client.Get(kNoProxy, server.Url("/statuses/home_timeline.json?count=50"), body), 200);
     EXPECT_EQ(body, "0123456789");
     ASSERT_EQ(server.Requests().size(), 1u);
+    const std::string authority = "127.0.0.1:" + std::to_string(server.port());
     EXPECT_EQ(server.Requests()[0], "GET /statuses/home_timeline.json?count=50 HTTP/1.1\r\n"
-                                    "Host:127.0.0.1\r\n"
-                                    "Referer:http://127.0.0.1:" +
-                                        std::to_string(server.port()) +
+                                    "Host:" +
+                                        authority +
+                                        "\r\n"
+                                        "Referer:http://" +
+                                        authority +
                                         "/statuses\r\n"
                                         "Accept:*/*\r\n"
                                         "User-Agent: Mozilla/4.0 (compatible; TAVI)\r\n"
