@@ -90,6 +90,10 @@ void MicroBlogWindow::OnUserDataChanged(const std::string& /*name*/, const tavi:
         return;
     ShowInHost();
     RunSignIn();
+    // The sign-in just made used these settings: the window's first show has nothing to add. A new
+    // user's defaults, written at load, arrive here before that show and would sign in twice.
+    if (mainPanel_)
+        started_ = 1;
 }
 
 void MicroBlogWindow::RefreshTimeline() {
