@@ -6,10 +6,13 @@
 
 // libedit's readline interface; its history functions are declared there too.
 #include <editline/readline.h>
+#include <langinfo.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -71,6 +74,17 @@ void TerminalOutput::SetEditing(bool editing) {
 
 std::string TerminalOutput::TakePending() {
     return buffer_->TakePending();
+}
+
+bool UseUtf8Characters() {
+    auto utf8 = [] { return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0; };
+    if (std::setlocale(LC_CTYPE, "") != nullptr && utf8())
+        return true;
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"})
+        if (std::setlocale(LC_CTYPE, name) != nullptr && utf8())
+            return true;
+    std::setlocale(LC_CTYPE, "C");
+    return false;
 }
 
 std::string DefaultHistoryPath() {

@@ -69,8 +69,14 @@ int MicroBlogService::OnLoad() {
 
     std::string account = core_ ? core_->GetUserAccount() : std::string();
     userFolder_ = tavi::GetAppPath() + "users/" + account + "/microblog";
+    // The folder is the user's alone, as the host's user folder above it is; one left open to
+    // others by an earlier run is closed. A failure shows later, when a page cannot be written.
+    struct stat folder {};
     if (!tavi::IsFileExist(userFolder_))
-        mkdir(userFolder_.c_str(), 0755); // the host's user folder above exists; a failure shows later
+        mkdir(userFolder_.c_str(), 0700);
+    else if (stat(userFolder_.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
+             (folder.st_mode & 077) != 0)
+        chmod(userFolder_.c_str(), folder.st_mode & 07700);
     return 1;
 }
 

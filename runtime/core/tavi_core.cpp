@@ -50,8 +50,8 @@ TaviCore::TaviCore(CoreConfig config, UiLoop& loop)
       timeTags_(std::make_unique<TimeTagService>(*store_, config_.account)) {
     // The signed-in user's own folder, where plug-ins keep their files.
     std::string users = GetAppPath() + "users";
-    mkdir(users.c_str(), 0755);
-    mkdir((users + "/" + config_.account).c_str(), 0755);
+    MakePrivateFolder(users);
+    MakePrivateFolder(users + "/" + config_.account);
     services_[notifier_->GetServiceID()] = notifier_.get();
     services_[windowHost_->GetServiceID()] = windowHost_.get();
     services_[timeTags_->GetServiceID()] = timeTags_.get();
@@ -285,50 +285,49 @@ bool TaviCore::LoadUserData(const std::string& name, const std::string& account,
 
 bool TaviCore::SaveUserData(const std::string& name, const std::string& account, const Property& data,
                             int flag) {
-    Property before;
-    store_->Load(name, account, before);
-    if (!store_->Save(name, account, data))
-        return false;
     // Watchers hear of the save on the user-interface thread. A store of the user's own settings
     // (flag 1) hands them the map that was saved, so that a form storing its fields unchanged still
     // counts as a change of them; defaults and copies from the server (flag 0) hand them only the
     // entries the save changed, so that a copy that differs in the prompt interval alone does not
-    // look like a new account. Only the watchers there at the save hear of it, and a watcher removed
-    // before the call runs is not called.
-    Property delivered = data;
-    if (flag != 1)
-        delivered.RemoveEqual(before);
-    std::vector<std::uint64_t> ids;
-    {
-        std::lock_guard<std::mutex> lock(watchersMutex_);
-        for (const Watcher& watcher : watchers_)
-            if (watcher.name == name && watcher.account == account)
-                ids.push_back(watcher.id);
-    }
-    loop_.Post([this, alive = alive_, name, account, data, delivered, flag, ids] {
-        if (!alive->load())
-            return;
-        if (onUserDataSaved)
-            onUserDataSaved(name, data, flag);
-        // Settings the user changed (flag 1; defaults and copies from the server come with 0) are
-        // handed back to the service that syncs them, for the upload.
-        if (flag == 1 && account == config_.account)
-            if (auto* owner = GetSettingsService(name))
-                owner->SaveSettings(data);
-        for (std::uint64_t id : ids) {
-            UserDataDelegate delegate;
-            {
-                std::lock_guard<std::mutex> lock(watchersMutex_);
-                auto found = std::find_if(watchers_.begin(), watchers_.end(),
-                                          [&](const Watcher& watcher) { return watcher.id == id; });
-                if (found == watchers_.end())
-                    continue;
-                delegate = found->delegate;
-            }
-            delegate(name, delivered);
+    // look like a new account. What changed is taken in the save's own transaction and the call is
+    // posted under the store's lock: a server copy saved on a worker while the settings form stores
+    // is told against the map it really replaced, in the order of the commits. Only the watchers
+    // there at the save hear of it, and a watcher removed before the call runs is not called.
+    return store_->Save(name, account, data, [&](const Property& previous) {
+        Property delivered = data;
+        if (flag != 1)
+            delivered.RemoveEqual(previous);
+        std::vector<std::uint64_t> ids;
+        {
+            std::lock_guard<std::mutex> lock(watchersMutex_);
+            for (const Watcher& watcher : watchers_)
+                if (watcher.name == name && watcher.account == account)
+                    ids.push_back(watcher.id);
         }
+        loop_.Post([this, alive = alive_, name, account, data, delivered, flag, ids] {
+            if (!alive->load())
+                return;
+            if (onUserDataSaved)
+                onUserDataSaved(name, data, flag);
+            // Settings the user changed (flag 1; defaults and copies from the server come with 0)
+            // are handed back to the service that syncs them, for the upload.
+            if (flag == 1 && account == config_.account)
+                if (auto* owner = GetSettingsService(name))
+                    owner->SaveSettings(data);
+            for (std::uint64_t id : ids) {
+                UserDataDelegate delegate;
+                {
+                    std::lock_guard<std::mutex> lock(watchersMutex_);
+                    auto found = std::find_if(watchers_.begin(), watchers_.end(),
+                                              [&](const Watcher& watcher) { return watcher.id == id; });
+                    if (found == watchers_.end())
+                        continue;
+                    delegate = found->delegate;
+                }
+                delegate(name, delivered);
+            }
+        });
     });
-    return true;
 }
 
 void TaviCore::SetMessengerLink(std::shared_ptr<MessengerLink> link) {

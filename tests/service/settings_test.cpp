@@ -1,4 +1,6 @@
 // The service's per-user settings: defaults, loading, storing and what each does to the state.
+#include <sys/stat.h>
+
 #include "host/common.h"
 #include "runtime/core/host_services.h"
 #include "service/microblog_result.h"
@@ -29,6 +31,12 @@ struct PreparedService : PollCountingService {
     void SetHomeTimeline(const std::string& json) { homeTimelineDocument_.Parse(json); }
 };
 
+int FolderMode(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? static_cast<int>(info.st_mode & 0777)
+                                                                   : -1;
+}
+
 TEST_F(ServiceTest, FirstLoadWritesTheEightDefaultsWithTheMessengerCredentials) {
     MicroBlogService* service = Load();
     tavi::Property stored = Stored();
@@ -43,9 +51,13 @@ TEST_F(ServiceTest, FirstLoadWritesTheEightDefaultsWithTheMessengerCredentials) 
     EXPECT_EQ(stored.GetInteger(kKeyReserved8), 0);
     EXPECT_EQ(service->GetState(), 0u);
     EXPECT_EQ(service->GetPromptInterval(), 15);
-    // The user folder is made at load.
-    EXPECT_TRUE(tavi::IsFileExist(service->GetUserFolder()));
+    // The user folder is made at load, the user's alone; a later load closes it again when opened.
     EXPECT_EQ(service->GetUserFolder(), host_->appDir() + "/users/demo@velmora.com/microblog");
+    EXPECT_EQ(FolderMode(service->GetUserFolder()), 0700);
+    Unload();
+    chmod((host_->appDir() + "/users/demo@velmora.com/microblog").c_str(), 0755);
+    service = Load();
+    EXPECT_EQ(FolderMode(service->GetUserFolder()), 0700);
 }
 
 TEST_F(ServiceTest, OnlyAStoredBoundValueOfOneBinds) {

@@ -101,5 +101,19 @@ TEST(MainPanel, AReloadWithoutAnAccessTokenAsksNothing) {
     EXPECT_EQ(service->calls, (std::vector<std::string>{"verify", "home 50"}));
 }
 
+TEST(MainPanel, ANewUserSignsInOnceAndAnAccountChangeSignsInAgain) {
+    PluginHost host;
+    auto* service = new RecordingService(&host.core());
+    host.Load(service); // the first load of this user writes the defaults
+    ASSERT_TRUE(host.Idle());
+    host.window()->ShowPluginWindow(1);
+    ASSERT_TRUE(host.Idle());
+    EXPECT_EQ(service->calls, std::vector<std::string>{"login tester@velmora.com"});
+    service->SetAccount("other@velmora.com", "x", 1);
+    ASSERT_TRUE(host.Idle());
+    EXPECT_EQ(service->calls.back(), "login other@velmora.com");
+    EXPECT_EQ(service->calls.size(), 2u);
+}
+
 } // namespace
 } // namespace panelstest
