@@ -25,6 +25,9 @@ CHttpSocketThread::~CHttpSocketThread() {
             holder->responseBody_ = std::move(responseBody_);
             holder->statusCode_ = decoder_.statusCode();
         }
+        link_->holder = nullptr;
+        link_->workerGone = true;
+        link_->changed.notify_all();
     }
     CloseComm();
     comm_->Uninitialize();

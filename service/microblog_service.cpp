@@ -6,6 +6,7 @@
 
 #include "host/common.h"
 #include "host/global_helper.h"
+#include "http/http_exchanges.h"
 #include "service/deployment.h"
 #include "service/fixed_texts.h"
 #include "service/microblog_result.h"
@@ -57,6 +58,8 @@ void MicroBlogService::ApplySettings(const tavi::Property& settings) {
 }
 
 int MicroBlogService::OnLoad() {
+    // A service loaded again after an unload may talk to the server again.
+    AllowHttpExchanges();
     state_.store(0);
     if (core_)
         core_->RegisterUserData(this, kSettingsName, 1, 1, 0);
@@ -81,6 +84,9 @@ int MicroBlogService::OnLoad() {
 }
 
 void MicroBlogService::OnUnLoad() {
+    // Requests still open end now, and no new one starts: their tasks return at once, so that the
+    // host's wait for them is short and the service can go.
+    CancelHttpExchanges();
     if (core_)
         core_->UnregisterUserData(kSettingsName);
     SetToolbarButtonText("", FixedText(kTipStartMicroLife));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <typeinfo>
 #include <utility>
 
 #include "host/common.h"
@@ -24,6 +25,9 @@ ITavi* Core_GetITavi() {
 
 namespace tavi::runtime {
 namespace {
+
+// The core whose worker runs on this thread, if any.
+thread_local const TaviCore* workerOf = nullptr;
 
 // The plug-in service whose settings the host keeps in step with the messenger server.
 constexpr unsigned kServiceMicroBlog = 20005;
@@ -77,11 +81,14 @@ TaviCore::~TaviCore() {
     tasksChanged_.notify_all();
     for (auto& worker : workers_)
         worker.join();
-    // Tasks never started are released without running.
+    // Tasks never started are released without running, and results never delivered with them.
     for (ITaskClass* task : tasks_) {
         task->Release();
         loop_.AddOutstanding(-1);
     }
+    for (auto& [id, pending] : callbacks_)
+        if (pending.record)
+            pending.record->Release();
     if (Installed() == this)
         Install(nullptr);
 }
@@ -120,7 +127,29 @@ int TaviCore::UnregisterService(IService* service) {
         services_.erase(found);
     for (auto it = userDataOwners_.begin(); it != userDataOwners_.end();)
         it = it->second.service == service ? userDataOwners_.erase(it) : std::next(it);
+    lock.unlock();
+    // A task that found the service before it left may still be using it: the caller releases the
+    // service once this returns. Tasks that start from now on no longer find it.
+    WaitRunningTasks();
     return 1;
+}
+
+void TaviCore::WaitRunningTasks() {
+    if (workerOf == this)
+        return; // a task unregistering a service cannot wait for itself
+    std::unique_lock<std::mutex> lock(tasksMutex_);
+    std::uint64_t started = lastStarted_;
+    tasksChanged_.wait(lock, [&] {
+        return std::none_of(runningSequence_.begin(), runningSequence_.end(),
+                            [&](std::uint64_t sequence) { return sequence <= started; });
+    });
+}
+
+void TaviCore::WaitTasksEnded() {
+    if (workerOf == this)
+        return;
+    std::unique_lock<std::mutex> lock(tasksMutex_);
+    tasksChanged_.wait(lock, [&] { return stopping_ || (tasks_.empty() && running_ == 0); });
 }
 
 IService* TaviCore::GetService(unsigned id) {
@@ -137,7 +166,8 @@ int TaviCore::PostTask(ITaskClass* task, int /*flags*/) {
         std::lock_guard<std::mutex> lock(tasksMutex_);
         tasks_.push_back(task);
     }
-    tasksChanged_.notify_one();
+    // Someone waiting for the tasks to end shares the signal with the workers.
+    tasksChanged_.notify_all();
     return 1;
 }
 
@@ -147,8 +177,10 @@ int TaviCore::ActiveTasks() const {
 }
 
 void TaviCore::WorkerMain() {
+    workerOf = this;
     for (;;) {
         ITaskClass* task;
+        std::uint64_t sequence;
         {
             std::unique_lock<std::mutex> lock(tasksMutex_);
             tasksChanged_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
@@ -157,6 +189,8 @@ void TaviCore::WorkerMain() {
             task = tasks_.front();
             tasks_.pop_front();
             ++running_;
+            sequence = ++lastStarted_;
+            runningSequence_.push_back(sequence);
         }
         // A task that throws must not take the host down. The packet layer throws its errors by
         // pointer; they are deleted here.
@@ -174,17 +208,65 @@ void TaviCore::WorkerMain() {
         {
             std::lock_guard<std::mutex> lock(tasksMutex_);
             --running_;
+            std::erase(runningSequence_, sequence);
         }
+        // Wakes the other workers too, which only go back to waiting, and whoever waits for tasks.
+        tasksChanged_.notify_all();
         loop_.AddOutstanding(-1);
     }
 }
 
 void TaviCore::InvokeUICallBack(const TaskCallback& callback, IAsync_CallbackParam* record) {
-    loop_.Post([this, callback, record] {
-        callback(this, record);
+    std::uint64_t id;
+    {
+        std::lock_guard<std::mutex> lock(callbacksMutex_);
+        id = nextCallback_++;
+        callbacks_[id] = PendingCallback{callback, record};
+    }
+    loop_.Post([this, alive = alive_, id] {
+        if (alive->load())
+            DeliverCallback(id);
+    });
+}
+
+void TaviCore::DeliverCallback(std::uint64_t id) {
+    PendingCallback pending;
+    {
+        std::lock_guard<std::mutex> lock(callbacksMutex_);
+        auto found = callbacks_.find(id);
+        if (found == callbacks_.end())
+            return; // dropped with its plug-in
+        pending = found->second;
+        callbacks_.erase(found);
+    }
+    pending.callback(this, pending.record);
+    if (pending.record)
+        pending.record->Release();
+}
+
+int TaviCore::DropCallbacks(const CodeFilter& belongs) {
+    std::vector<IAsync_CallbackParam*> dropped;
+    int count = 0;
+    {
+        std::lock_guard<std::mutex> lock(callbacksMutex_);
+        for (auto it = callbacks_.begin(); it != callbacks_.end();) {
+            const PendingCallback& pending = it->second;
+            bool ours = belongs(pending.callback.GetCode()) ||
+                        (pending.record != nullptr && belongs(&typeid(*pending.record)));
+            if (!ours) {
+                ++it;
+                continue;
+            }
+            dropped.push_back(pending.record);
+            ++count;
+            it = callbacks_.erase(it);
+        }
+    }
+    // The records are the plug-in's own objects: they go while its code is still there.
+    for (IAsync_CallbackParam* record : dropped)
         if (record)
             record->Release();
-    });
+    return count;
 }
 
 void TaviCore::WatchUserData(void* owner, const UserDataDelegate& delegate, const std::string& name,
