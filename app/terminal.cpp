@@ -7,6 +7,7 @@
 // libedit's readline interface; its history functions are declared there too.
 #include <editline/readline.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -87,7 +88,10 @@ constexpr int kIdleMilliseconds = 50;
 
 // What the line editor handed over: a line, or the end of input (Ctrl-D on an empty line).
 std::deque<std::optional<std::string>> typedLines;
-volatile sig_atomic_t interrupted = 0;
+// Set by the Ctrl-C handler, which may run on any thread of the process (a worker's too), and
+// read by the terminal's loop: an atomic, which is safe in a handler when it is lock-free.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void OnLineTyped(char* line) {
     if (line == nullptr) {
@@ -99,7 +103,7 @@ void OnLineTyped(char* line) {
 }
 
 void OnInterrupt(int) {
-    interrupted = 1;
+    interrupted.store(true);
 }
 
 // The input line comes back below what was shown while the person typed.
@@ -176,9 +180,8 @@ void RunTerminal(HostApp& host, TerminalOutput& output, const std::string& histo
     while (running) {
         pollfd input{STDIN_FILENO, POLLIN, 0};
         int ready = poll(&input, 1, kIdleMilliseconds);
-        if (interrupted) {
+        if (interrupted.exchange(false)) {
             // Ctrl-C drops the line being typed, as in a shell.
-            interrupted = 0;
             std::fputs("^C\n", stdout);
             editing.DropLine();
         }
