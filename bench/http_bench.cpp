@@ -1,8 +1,8 @@
 // A GET of a 100 KB body from a loopback server, one connection per request: HttpClient with its
 // socket thread against libcurl's easy interface with a new handle per request, and against the
 // floor, a plain blocking socket that writes the same request and reads the whole reply into one
-// buffer, in the same run, against the same server. The server runs on a CPU of its own; each client runs on another one
-// (HttpClient's worker threads inherit the benchmark thread's CPU).
+// buffer, in the same run, against the same server. The server runs on a CPU of its own; each
+// client runs on another one (HttpClient's worker threads inherit the benchmark thread's CPU).
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
