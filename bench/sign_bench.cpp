@@ -34,8 +34,9 @@ void BM_Sign_HomeTimeline(benchmark::State& state) {
     for (auto _ : state) {
         microblog::OAuthParamMap map;
         microblog::AddRequestParams(map, signer, kParams);
-        std::string query = microblog::BuildSignedQuery(map, signer, "GET&", "statuses/home_timeline.json", true,
-                                                        timestamp, microblog::MakeNonce(counter.Next()));
+        std::string query =
+            microblog::BuildSignedQuery(map, signer, "GET&", "statuses/home_timeline.json", true, timestamp,
+                                        microblog::MakeNonce(counter.Next()));
         benchmark::DoNotOptimize(query);
     }
 }
@@ -46,12 +47,14 @@ void BM_Liboauth_HomeTimeline(benchmark::State& state) {
     microblog::OAuthSigner signer = Signer();
     microblog::NonceCounter counter;
     for (auto _ : state) {
-        std::string url = signer.apiRoot + "statuses/home_timeline.json?count=50&keyfrom=tavi&method=hometl"
-                                           "&oauth_nonce=" +
-                          microblog::MakeNonce(counter.Next()) + "&oauth_timestamp=1765170000&oauth_version=1.0";
-        char* signedUrl = oauth_sign_url2(url.c_str(), nullptr, OA_HMAC, "GET", signer.consumerKey.c_str(),
-                                          signer.consumerSecret.c_str(), signer.token.c_str(),
-                                          signer.tokenSecret.c_str());
+        std::string url = signer.apiRoot +
+                          "statuses/home_timeline.json?count=50&keyfrom=tavi&method=hometl"
+                          "&oauth_nonce=" +
+                          microblog::MakeNonce(counter.Next()) +
+                          "&oauth_timestamp=1765170000&oauth_version=1.0";
+        char* signedUrl =
+            oauth_sign_url2(url.c_str(), nullptr, OA_HMAC, "GET", signer.consumerKey.c_str(),
+                            signer.consumerSecret.c_str(), signer.token.c_str(), signer.tokenSecret.c_str());
         benchmark::DoNotOptimize(signedUrl);
         std::free(signedUrl);
     }
