@@ -9,7 +9,8 @@
 #   memory  with --memory N, the resident size of tavi after N/10 and after N reloads.
 #
 # usage: bench/e2e_bench.sh [--runs N] [--reloads N] [--memory N] BUILD_DIR [BUILD_DIR...]
-# Each BUILD_DIR holds bin/tavi, bin/mbservice, bin/imserver and app/ (a staged build).
+# Each BUILD_DIR holds bin/tavi, bin/mbservice, bin/imserver, lib/libtavi.so and app/ (a staged
+# build); its lib/ is put first in the library path, so a copied build runs its own libtavi.
 set -euo pipefail
 
 runs=15
@@ -79,7 +80,7 @@ session() {
     rm -rf "$work/app$i/users"
     local start end
     start=$(now_ns)
-    "${builds[$i]}/bin/tavi" --app-dir "$work/app$i" --user demo@velmora.com --password demo123 \
+    LD_LIBRARY_PATH="${builds[$i]}/lib" "${builds[$i]}/bin/tavi" --app-dir "$work/app$i" --user demo@velmora.com --password demo123 \
         --im-server "$im" "$@" --exec quit --script /dev/null >"$work/session.out" 2>&1
     end=$(now_ns)
     if [ $# -gt 0 ] && ! grep -q '转发' "$work/session.out"; then
@@ -130,25 +131,26 @@ if [ "$memory" -gt 0 ]; then
     for i in "${!builds[@]}"; do
         rm -rf "$work/app$i/users"
         mkfifo "$work/in$i"
-        "${builds[$i]}/bin/tavi" --app-dir "$work/app$i" --user demo@velmora.com --password demo123 \
-            --im-server "$im" "${timeline[@]}" --script "$work/in$i" >"$work/memory.out" 2>&1 &
+        LD_LIBRARY_PATH="${builds[$i]}/lib" "${builds[$i]}/bin/tavi" --app-dir "$work/app$i" \
+            --user demo@velmora.com --password demo123 --im-server "$im" "${timeline[@]}" --script "$work/in$i" >>"$work/memory.out" 2>&1 &
         pid=$!
         exec 3>"$work/in$i"
         first=""
         for ((r = 1; r <= memory; r++)); do
-            printf 'follow 1\nwait\n' >&3
+            printf 'follow 1\nwait\npage\n' >&3
             if [ $r -eq $((memory / 10)) ] || [ $r -eq "$memory" ]; then
                 # A marker command whose output shows that every reload before it is done.
                 printf 'toolbar\n' >&3
-                until [ "$(grep -c 'toolbar\|Toolbar\|microblog' "$work/memory.out" 2>/dev/null)" -gt 0 ]; do
+                until grep -q 'ToolbarMicroBlog' "$work/memory.out"; do
                     sleep 0.05
                 done
-                : >"$work/memory.out"
                 rss=$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status")
                 if [ -z "$first" ]; then
                     first=$rss
+                    : >"$work/memory.out"
                     echo "${builds[$i]}: resident after $r reloads: $rss kB"
                 else
+                    : >"$work/memory.out"
                     awk -v a="$first" -v b="$rss" -v r="$r" \
                         'BEGIN { printf "  resident after %d reloads: %d kB (%+.1f%%)\n", r, b, (b - a) * 100 / a }'
                 fi
