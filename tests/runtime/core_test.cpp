@@ -11,6 +11,7 @@
 #include "host/global_helper.h"
 #include "host/services.h"
 #include "runtime/core/host_services.h"
+#include "runtime/core/ui_loop.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -179,6 +180,27 @@ struct Ticker {
 struct LoudTicker : Ticker {
     void Tock() override { tocks += 10; }
 };
+
+// Work that ends (on a worker) just after the loop looked at its condition, and before the loop
+// waits, must still end the wait at once: the host's "wait" would otherwise sleep a whole step
+// after every task. The end is simulated from inside the condition, right after its look.
+TEST(UiLoopWait, WorkEndingBetweenTheLookAndTheWaitIsNotSleptThrough) {
+    tavi::runtime::UiLoop loop;
+    loop.AddOutstanding(1);
+    int looks = 0;
+    bool held = loop.RunUntil(
+        [&] {
+            ++looks;
+            if (loop.Outstanding() == 0)
+                return true;
+            std::thread([&loop] { loop.AddOutstanding(-1); }).join();
+            return false;
+        },
+        60000);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(looks, 2);
+    EXPECT_EQ(loop.WaitsSleptThrough(), 0u);
+}
 
 TEST(DelayWork, FiresOnceAtItsTimeOnTheManualClock) {
     testenv::HostRuntime host;
