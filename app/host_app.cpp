@@ -22,6 +22,17 @@ namespace tavi::app {
 namespace {
 
 constexpr std::int64_t kWaitBoundMilliseconds = 60000;
+// How long an unload lets the plug-ins' work finish while their objects are still there; what is
+// still open afterwards is cancelled.
+constexpr std::int64_t kUnloadSettleMilliseconds = 2000;
+
+// The base address of the library (or program) that maps the address; null when none does.
+const void* ModuleBase(const void* address) {
+    Dl_info info{};
+    if (address == nullptr || dladdr(address, &info) == 0)
+        return nullptr;
+    return info.dli_fbase;
+}
 
 std::vector<std::string> ListDirectory(const std::string& path, bool directories) {
     std::vector<std::string> names;
@@ -158,12 +169,15 @@ HostApp::HostApp(HostOptions options, std::ostream& out) : options_(std::move(op
     core_->GetNotifier().onBalloon = [this](const runtime::Notifier::Balloon& balloon) {
         Say(DescribeBalloon(balloon));
     };
+    // A window the plug-in takes back may be freed right after: the layout forgets it first.
+    core_->GetWindowHost().onRemoved = [this](IPluginWindow* window) { layout_.Forget(window); };
     RegisterCommands();
     RegisterUiCommands();
 }
 
 HostApp::~HostApp() {
     UnloadPlugins();
+    core_->GetWindowHost().onRemoved = nullptr;
     core_->GetNotifier().onNotice = nullptr;
     core_->GetNotifier().onBalloon = nullptr;
     runtime::SetMessageBoxResponder(nullptr);
@@ -281,15 +295,23 @@ bool HostApp::AddPlugin(IPlugin* plugin, MyPreTranslateMessageFn hook) {
 void HostApp::UnloadPlugins() {
     if (plugins_.empty())
         return;
-    // Let running tasks and their callbacks finish while the plug-ins' code is still there.
-    core_->WaitIdle(kWaitBoundMilliseconds);
+    // Work about to finish may still reach the plug-ins' objects, for a moment.
+    core_->WaitIdle(kUnloadSettleMilliseconds);
     // The messenger closes the plug-ins' forms before it unloads them.
     CSkinWndManager::GetInstance()->QueryCloseForms();
     for (auto it = plugins_.rbegin(); it != plugins_.rend(); ++it) {
         it->plugin->OnUnLoad();
         Say("unloaded " + CString_to_utf8(it->plugin->name));
     }
-    core_->WaitIdle(kWaitBoundMilliseconds);
+    // The plug-ins' tasks run their code to the end (an unload cancels their requests, so this is
+    // short); the results they posted are meant for objects the unload freed, and are dropped. The
+    // loop does not run in between.
+    core_->WaitTasksEnded();
+    for (const LoadedPlugin& loaded : plugins_) {
+        const void* module = ModuleBase(loaded.plugin);
+        if (module != nullptr)
+            core_->DropCallbacks([module](const void* code) { return ModuleBase(code) == module; });
+    }
     // A window the plug-in did not take back must not outlive its code in the container.
     if (CSkinPluginContainer* container = mainForm_ ? mainForm_->GetPluginContainer() : nullptr) {
         for (IPluginWindow* window : container->GetPluginWindows())

@@ -34,6 +34,7 @@ void Usage(std::ostream& out) {
 } // namespace
 
 int main(int argc, char** argv) {
+    tavi::app::UseUtf8Characters();
     tavi::app::HostOptions options;
     tavi::app::MessengerOptions messenger;
     std::string script;

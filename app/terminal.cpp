@@ -6,10 +6,14 @@
 
 // libedit's readline interface; its history functions are declared there too.
 #include <editline/readline.h>
+#include <langinfo.h>
 
+#include <atomic>
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -73,6 +77,17 @@ std::string TerminalOutput::TakePending() {
     return buffer_->TakePending();
 }
 
+bool UseUtf8Characters() {
+    auto utf8 = [] { return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0; };
+    if (std::setlocale(LC_CTYPE, "") != nullptr && utf8())
+        return true;
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"})
+        if (std::setlocale(LC_CTYPE, name) != nullptr && utf8())
+            return true;
+    std::setlocale(LC_CTYPE, "C");
+    return false;
+}
+
 std::string DefaultHistoryPath() {
     const char* home = std::getenv("HOME");
     return home && *home ? std::string(home) + "/.tavi_history" : std::string();
@@ -87,7 +102,10 @@ constexpr int kIdleMilliseconds = 50;
 
 // What the line editor handed over: a line, or the end of input (Ctrl-D on an empty line).
 std::deque<std::optional<std::string>> typedLines;
-volatile sig_atomic_t interrupted = 0;
+// Set by the Ctrl-C handler, which may run on any thread of the process (a worker's too), and
+// read by the terminal's loop: an atomic, which is safe in a handler when it is lock-free.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void OnLineTyped(char* line) {
     if (line == nullptr) {
@@ -99,7 +117,7 @@ void OnLineTyped(char* line) {
 }
 
 void OnInterrupt(int) {
-    interrupted = 1;
+    interrupted.store(true);
 }
 
 // The input line comes back below what was shown while the person typed.
@@ -176,9 +194,8 @@ void RunTerminal(HostApp& host, TerminalOutput& output, const std::string& histo
     while (running) {
         pollfd input{STDIN_FILENO, POLLIN, 0};
         int ready = poll(&input, 1, kIdleMilliseconds);
-        if (interrupted) {
+        if (interrupted.exchange(false)) {
             // Ctrl-C drops the line being typed, as in a shell.
-            interrupted = 0;
             std::fputs("^C\n", stdout);
             editing.DropLine();
         }

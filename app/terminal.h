@@ -36,6 +36,11 @@ private:
 // The history is kept in historyPath (none when empty).
 void RunTerminal(HostApp& host, TerminalOutput& output, const std::string& historyPath);
 
+// Takes the character type of the user's environment (LC_CTYPE only, numbers stay in the C locale)
+// when it is UTF-8, else C.UTF-8: the line editor reads what a person types as characters of that
+// locale, and the terminal speaks UTF-8. False when no UTF-8 locale is available.
+bool UseUtf8Characters();
+
 // The history file of the person at the terminal: ~/.tavi_history, or empty without a home folder.
 std::string DefaultHistoryPath();
 

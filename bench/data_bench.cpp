@@ -1,5 +1,6 @@
 // The data room against reference libraries, in one run on the same bytes: the JSON reader (with
-// its conversion to the system code page) against nlohmann::json, and the timeline page rebuild
+// its conversion to the system code page) against nlohmann::json and against the floor of the
+// work, RapidJSON's DOM alone and with its strings converted too; and the timeline page rebuild
 // (the host document, timeline.xml and home.xml) against libxml2 building the same elements from
 // the same reply directly and saving the page once.
 //
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <rapidjson/document.h>
 #include <string>
 #include <vector>
 
@@ -237,6 +239,63 @@ void NlohmannBench(benchmark::State& state, int statuses) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
+void RapidJsonBench(benchmark::State& state, int statuses) {
+    const std::string& text = Timeline(statuses);
+    for (auto _ : state) {
+        rapidjson::Document tree;
+        tree.Parse(text.c_str());
+        benchmark::DoNotOptimize(tree.IsArray());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+// Replaces a string of the DOM (a value or a member name) with its form in the system code page,
+// kept in the document's own storage. ASCII text is the same in both and stays as it is.
+void ConvertInPlace(rapidjson::Value& text, tavi::CodePageConverter& converter, std::string& scratch,
+                    rapidjson::Document::AllocatorType& storage) {
+    const char* bytes = text.GetString();
+    rapidjson::SizeType length = text.GetStringLength();
+    bool ascii = true;
+    for (rapidjson::SizeType i = 0; i < length && ascii; ++i)
+        ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
+    if (ascii)
+        return;
+    scratch.clear();
+    converter.Convert(bytes, length, scratch);
+    text.SetString(scratch.data(), static_cast<rapidjson::SizeType>(scratch.size()), storage);
+}
+
+void ConvertStrings(rapidjson::Value& value, tavi::CodePageConverter& converter, std::string& scratch,
+                    rapidjson::Document::AllocatorType& storage) {
+    if (value.IsString()) {
+        ConvertInPlace(value, converter, scratch, storage);
+    } else if (value.IsArray()) {
+        for (auto& element : value.GetArray())
+            ConvertStrings(element, converter, scratch, storage);
+    } else if (value.IsObject()) {
+        for (auto& member : value.GetObject()) {
+            ConvertInPlace(member.name, converter, scratch, storage);
+            ConvertStrings(member.value, converter, scratch, storage);
+        }
+    }
+}
+
+// The floor of the reader's work: the same DOM, and every string in the system code page, with one
+// converter for the parse.
+void RapidJsonConvertedBench(benchmark::State& state, int statuses) {
+    SetUpHost();
+    const std::string& text = Timeline(statuses);
+    std::string scratch;
+    for (auto _ : state) {
+        rapidjson::Document tree;
+        tree.Parse(text.c_str());
+        tavi::CodePageConverter converter("UTF-8", tavi::GetSystemCodePage());
+        ConvertStrings(tree, converter, scratch, tree.GetAllocator());
+        benchmark::DoNotOptimize(tree.IsArray());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
 void BM_JsonReader_Timeline50(benchmark::State& state) {
     ReaderBench(state, 50);
 }
@@ -248,6 +307,18 @@ void BM_JsonReader_Timeline5000(benchmark::State& state) {
 }
 void BM_Nlohmann_Timeline5000(benchmark::State& state) {
     NlohmannBench(state, 5000);
+}
+void BM_RapidJson_Timeline50(benchmark::State& state) {
+    RapidJsonBench(state, 50);
+}
+void BM_RapidJsonConverted_Timeline50(benchmark::State& state) {
+    RapidJsonConvertedBench(state, 50);
+}
+void BM_RapidJson_Timeline5000(benchmark::State& state) {
+    RapidJsonBench(state, 5000);
+}
+void BM_RapidJsonConverted_Timeline5000(benchmark::State& state) {
+    RapidJsonConvertedBench(state, 5000);
 }
 
 // A user folder and an app folder for the page, under the temporary folder.
@@ -460,8 +531,12 @@ void BM_Libxml2_PrebuiltValuesPage50(benchmark::State& state) {
 
 BENCHMARK(BM_JsonReader_Timeline50);
 BENCHMARK(BM_Nlohmann_Timeline50);
+BENCHMARK(BM_RapidJson_Timeline50);
+BENCHMARK(BM_RapidJsonConverted_Timeline50);
 BENCHMARK(BM_JsonReader_Timeline5000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Nlohmann_Timeline5000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RapidJson_Timeline5000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RapidJsonConverted_Timeline5000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TimelinePage_Rebuild50)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Libxml2_DirectPage50)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Libxml2_PrebuiltValuesPage50)->Unit(benchmark::kMicrosecond);

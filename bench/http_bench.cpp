@@ -1,7 +1,8 @@
 // A GET of a 100 KB body from a loopback server, one connection per request: HttpClient with its
-// socket thread against libcurl's easy interface with a new handle per request, in the same run,
-// against the same server. The server runs on a CPU of its own; each client runs on another one
-// (HttpClient's worker threads inherit the benchmark thread's CPU).
+// socket thread against libcurl's easy interface with a new handle per request, and against the
+// floor, a plain blocking socket that writes the same request and reads the whole reply into one
+// buffer, in the same run, against the same server. The server runs on a CPU of its own; each
+// client runs on another one (HttpClient's worker threads inherit the benchmark thread's CPU).
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
@@ -23,6 +24,8 @@
 
 #include "host/global_helper.h"
 #include "http/http_client.h"
+#include "http/http_request.h"
+#include "http/http_url.h"
 
 namespace {
 
@@ -74,6 +77,8 @@ public:
         return "http://127.0.0.1:" + std::to_string(port_) + "/statuses/home_timeline.json";
     }
     long Served() const { return served_.load(); }
+    std::size_t ReplySize() const { return reply_.size(); }
+    std::uint16_t Port() const { return port_; }
 
 private:
     void Serve() {
@@ -170,8 +175,46 @@ void BM_Libcurl_Get100K(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodyBytes));
 }
 
+// Connect, one send of the same request bytes, recv into one buffer until the whole reply is in.
+void BM_RawSocket_Get100K(benchmark::State& state) {
+    PinToCpu(0);
+    auto url = microblog::SplitHttpUrl(server->Url());
+    microblog::HttpRequestDescription description;
+    description.host = url->host;
+    description.path = url->path;
+    description.referer = url->referer;
+    const std::string request = microblog::BuildHttpRequest(description);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(server->Port());
+    const std::size_t expected = server->ReplySize();
+    std::string reply(expected, '\0');
+    for (auto _ : state) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        std::size_t got = 0;
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+            while (got < expected) {
+                ssize_t n = recv(fd, reply.data() + got, expected - got, 0);
+                if (n <= 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+        }
+        close(fd);
+        if (got != expected || reply.compare(0, 12, "HTTP/1.1 200") != 0) {
+            state.SkipWithError("the exchange failed");
+            break;
+        }
+        benchmark::DoNotOptimize(reply.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodyBytes));
+}
+
 BENCHMARK(BM_HttpClient_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Libcurl_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RawSocket_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "host/core.h"
 #include "host/services.h"
 #include "host/skin_manager.h"
+#include "http/http_exchanges.h"
 #include "service/microblog_service.h"
 #include "ui/forms.h"
 
@@ -106,10 +107,16 @@ int MicroBlogApp::OnUnLoad() {
                 window_->Release();
             window_ = nullptr;
         }
+        // The service's unload has ended its open requests; the host's unregistering waits for the
+        // tasks that were running against it, so nothing reaches the service once it is released.
         core->UnregisterService(service);
         service->Release();
-        // The settings form exists once per process; it goes with the service.
+        // The threads that carried those requests run this library's code until they end.
+        WaitHttpExchangesEnded();
+        // The settings form exists once per process; it goes with the service, and so do compose
+        // forms that still wait for the answer to a send.
         DestroyConfigForm();
+        DestroyComposeForms();
     }
     field13 = 0;
     loaded = 0;
@@ -144,8 +151,11 @@ void MicroBlogApp::OnMenuChosen(tavi::IMenu* menu) {
 void MicroBlogApp::ResetSkinFile() {
     tavi::ModuleStateGuard guard(GetModuleState());
     tavi::CSkinManager* manager = tavi::CSkinManager::GetInstance();
-    manager->IncludeSkinFile(skinFilePath);
-    manager->IncludeSkinBuildFile(skinBuildFilePath);
+    // A file that is not there is skipped, each on its own: the manager keeps what it has.
+    if (!skinFilePath.empty() && tavi::IsFileExist(skinFilePath))
+        manager->IncludeSkinFile(skinFilePath);
+    if (!skinBuildFilePath.empty() && tavi::IsFileExist(skinBuildFilePath))
+        manager->IncludeSkinBuildFile(skinBuildFilePath);
 }
 
 int MicroBlogApp::PreTranslateMessage(void* message) {

@@ -88,8 +88,15 @@ void MicroBlogWindow::ShowInHost() {
 void MicroBlogWindow::OnUserDataChanged(const std::string& /*name*/, const tavi::Property& data) {
     if (!data.Has(kKeyBound) && !data.Has(kKeyAccount) && !data.Has(kKeyPassword))
         return;
+    // A window that has not been shown since it was built signs in at its first show, with the
+    // settings as they are then. A new user's defaults, written at load, arrive here before that
+    // show; signing in for them as well would sign the first run in twice.
+    if (started_ == 0 && !IsVisible())
+        return;
     ShowInHost();
     RunSignIn();
+    if (mainPanel_)
+        started_ = 1;
 }
 
 void MicroBlogWindow::RefreshTimeline() {

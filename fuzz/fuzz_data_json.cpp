@@ -1,16 +1,12 @@
-// Fuzzes the JSON reader with arbitrary bytes, then builds the timeline page's element tree from
-// whatever tree it left and checks that the saved tree is always well-formed XML.
-#include <libxml/parser.h>
-
+// Fuzzes the JSON reader alone with arbitrary bytes: every tree it leaves must hold together when
+// walked (the page built from such trees has a target of its own, fuzz_data_page).
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "data/json_reader.h"
-#include "data/timeline_page.h"
 #include "host/common.h"
-#include "host/xml_document.h"
 
 namespace {
 
@@ -57,7 +53,6 @@ std::size_t Walk(const microblog::JsonValue* root) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static bool ready = [] {
         tavi::SetSystemCodePage("GB18030");
-        xmlInitParser();
         return true;
     }();
     (void)ready;
@@ -67,17 +62,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader.Parse("[{\"id\":\"1\",\"text\":\"http://t.vel.cn/a\"}]");
     reader.Parse(text.c_str());
     Walk(reader.root());
-
-    microblog::TimelineSources sources{reader.root(), reader.root(), reader.root()};
-    tavi::CXmlDocument document;
-    microblog::BuildTimelineDocument(document, sources, "http://t.vel.cn/", 1289916400);
-    std::string saved;
-    if (!document.SaveToString(saved))
-        std::abort();
-    xmlDocPtr parsed = xmlReadMemory(saved.data(), static_cast<int>(saved.size()), "fuzz.xml", nullptr,
-                                     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (parsed == nullptr)
-        std::abort(); // the page writer made a document that is not well-formed
-    xmlFreeDoc(parsed);
     return 0;
 }

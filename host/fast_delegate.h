@@ -37,6 +37,9 @@ public:
     bool IsEmpty() const { return stub_ == nullptr || object_ == nullptr; }
     explicit operator bool() const { return !IsEmpty(); }
     const void* GetObject() const { return object_; }
+    // Where the code that a call runs lives, so that the host can tell which library a delegate
+    // belongs to; null when empty.
+    const void* GetCode() const { return reinterpret_cast<const void*>(stub_); }
 
     R operator()(Args... args) const {
         if (IsEmpty()) {

@@ -29,6 +29,8 @@ public:
     const std::string& GetIcon() const { return icon_; }
     int GetFirstValue() const { return a_; }
     int GetSecondValue() const { return b_; }
+    // What choosing the item runs; a host may give it to an item of its own.
+    const Delegate& GetDelegate() const { return delegate_; }
 
 private:
     std::string text_;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 
+#include "http/http_exchanges.h"
 #include "http/http_socket_thread.h"
 
 namespace microblog {
@@ -62,34 +63,43 @@ int HttpClient::Exchange(const tavi::ProxyCfg& proxy, const std::string& url, bo
     }
     auto link = std::make_shared<HttpExchangeLink>();
     worker->Configure(link, this, url, proxy, isPost, body);
-    tavi::CWinThread::Handle handle = worker->GetHandle();
+    if (!ListHttpExchange(link, worker->GetHandle())) {
+        delete worker;
+        return -1;
+    }
     std::int64_t start = HttpNowMs();
     if (!worker->CreateThread()) {
+        UnlistHttpExchange(link);
         delete worker;
         return 0;
     }
-    // From here on the worker may end and free itself at any moment: only the link and the handle
-    // are used.
+    // From here on the worker may end and free itself at any moment: only the link is used.
     int step = limits_.waitStepMs > 0 ? limits_.waitStepMs : 1;
     bool ended = false;
+    std::unique_lock<std::mutex> lock(link->mutex);
     for (;;) {
-        if (handle.WaitFor(step)) {
+        if (link->workerGone) {
             ended = true;
             break;
         }
-        std::lock_guard<std::mutex> guard(link->mutex);
-        if (link->responseComplete)
-            continue;
-        std::int64_t now = HttpNowMs();
-        bool giveUp = requestSent_ == 0 ? now - start > limits_.connectWaitMs
-                                        : now - lastActivityMs_ > limits_.inactivityMs;
-        if (giveUp) {
-            link->holder = nullptr;
-            if (link->thread != 0)
-                tavi::PostThreadMessageA(link->thread, tavi::WM_QUIT, 0, 0);
+        // The unload that cancelled the exchange has detached this client and told the worker to quit.
+        if (link->cancelled)
             break;
+        if (!link->responseComplete) {
+            std::int64_t now = HttpNowMs();
+            bool giveUp = now - start > limits_.overallMs ||
+                          (requestSent_ == 0 ? now - start > limits_.connectWaitMs
+                                             : now - lastActivityMs_ > limits_.inactivityMs);
+            if (giveUp) {
+                link->holder = nullptr;
+                if (link->thread != 0)
+                    tavi::PostThreadMessageA(link->thread, tavi::WM_QUIT, 0, 0);
+                break;
+            }
         }
+        link->changed.wait_for(lock, std::chrono::milliseconds(step));
     }
+    lock.unlock();
     if (ended)
         responseBody = std::move(responseBody_);
     return statusCode_;

@@ -18,6 +18,9 @@ struct HttpClientLimits {
     int inactivityMs = 60000;
     // The wait's step; the wait still ends as soon as the worker does.
     int waitStepMs = 200;
+    // The whole exchange, however the server paces its bytes: a reply trickled out byte by byte
+    // must not hold a worker thread for ever.
+    int overallMs = 120000;
 };
 
 class HttpClient {
@@ -29,8 +32,9 @@ public:
 
     // Both return the HTTP status of a complete reply; -1 when no complete reply was handed over
     // (no connection, no answer in time, a reply that failed to decode, a connection closed
-    // early); 0 when url is empty or the worker could not be made. responseBody receives the
-    // body whenever the worker ended while this call waited, and is left alone otherwise.
+    // early, the exchanges cancelled by the library's unload); 0 when url is empty or the worker
+    // could not be made. responseBody receives the body whenever the worker ended while this call
+    // waited, and is left alone otherwise.
     int Get(const tavi::ProxyCfg& proxy, const std::string& url, std::string& responseBody);
     int Post(const tavi::ProxyCfg& proxy, const std::string& url, const std::string& body,
              std::string& responseBody);
@@ -38,7 +42,7 @@ public:
     // Where the connection object comes from (the host's IXComm_Creater unless set).
     void SetCommFactory(CommFactory factory) { commFactory_ = std::move(factory); }
 
-    // The limits new clients start with; the defaults are 15 s, 60 s and 200 ms steps.
+    // The limits new clients start with; the defaults are 15 s, 60 s, 200 ms steps and 120 s.
     static void SetDefaultLimits(const HttpClientLimits& limits);
     static HttpClientLimits DefaultLimits();
 

@@ -15,6 +15,11 @@ std::string BuildHttpRequest(const HttpRequestDescription& request) {
     bool v6 = request.host.find(':') != std::string::npos;
     text += "Host:";
     text += v6 ? "[" + request.host + "]" : request.host;
+    // The server must see the same authority the request was addressed (and signed) with.
+    if (request.port != kHttpDefaultPort) {
+        text += ':';
+        text += std::to_string(request.port);
+    }
     text += "\r\n";
     if (!request.referer.empty()) {
         text += "Referer:";

@@ -1,6 +1,7 @@
 // The request writer: the exact text of one HTTP/1.1 GET or POST as the plug-in sends it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -8,11 +9,15 @@ namespace microblog {
 
 struct HttpRequestDescription {
     bool isPost = false;
-    std::string host;    // the host name alone: a port is never written
-    std::string path;    // request target, starting with a slash
-    std::string referer; // empty: no Referer line
-    std::string body;    // POST only: the form-encoded body
+    std::string host;        // the host name alone; an IPv6 address without its brackets
+    std::uint16_t port = 80; // written after the host unless it is the default port of http
+    std::string path;        // request target, starting with a slash
+    std::string referer;     // empty: no Referer line
+    std::string body;        // POST only: the form-encoded body
 };
+
+// The port an http address means when it names none; the Host line leaves it out.
+constexpr std::uint16_t kHttpDefaultPort = 80;
 
 // The buffer a connection starts with; a longer request grows it rather than being cut.
 constexpr std::size_t kRequestBufferSize = 4096;

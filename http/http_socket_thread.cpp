@@ -25,6 +25,9 @@ CHttpSocketThread::~CHttpSocketThread() {
             holder->responseBody_ = std::move(responseBody_);
             holder->statusCode_ = decoder_.statusCode();
         }
+        link_->holder = nullptr;
+        link_->workerGone = true;
+        link_->changed.notify_all();
     }
     CloseComm();
     comm_->Uninitialize();
@@ -66,6 +69,7 @@ int CHttpSocketThread::Run() {
     HttpRequestDescription request;
     request.isPost = isPost_ != 0;
     request.host = parts->host;
+    request.port = parts->port;
     request.path = parts->path;
     request.referer = parts->referer;
     if (request.isPost)

@@ -3,6 +3,7 @@
 // loop, and hands status and body to the waiting client as it ends.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,12 @@ struct HttpExchangeLink {
     tavi::ThreadId thread = 0;
     // The reply is complete and about to be handed over: the client no longer gives up.
     bool responseComplete = false;
+    // The worker has handed over what it had and touches the client no more.
+    bool workerGone = false;
+    // The library is unloading: the client stops waiting at once.
+    bool cancelled = false;
+    // Signalled when workerGone or cancelled is set.
+    std::condition_variable changed;
 };
 
 class CHttpSocketThread : public tavi::CWinThread, public tavi::IXCommSink {

@@ -6,6 +6,7 @@
 
 #include "host/common.h"
 #include "host/global_helper.h"
+#include "http/http_exchanges.h"
 #include "service/deployment.h"
 #include "service/fixed_texts.h"
 #include "service/microblog_result.h"
@@ -57,6 +58,8 @@ void MicroBlogService::ApplySettings(const tavi::Property& settings) {
 }
 
 int MicroBlogService::OnLoad() {
+    // A service loaded again after an unload may talk to the server again.
+    AllowHttpExchanges();
     state_.store(0);
     if (core_)
         core_->RegisterUserData(this, kSettingsName, 1, 1, 0);
@@ -69,12 +72,21 @@ int MicroBlogService::OnLoad() {
 
     std::string account = core_ ? core_->GetUserAccount() : std::string();
     userFolder_ = tavi::GetAppPath() + "users/" + account + "/microblog";
+    // The folder is the user's alone, as the host's user folder above it is; one left open to
+    // others by an earlier run is closed. A failure shows later, when a page cannot be written.
+    struct stat folder {};
     if (!tavi::IsFileExist(userFolder_))
-        mkdir(userFolder_.c_str(), 0755); // the host's user folder above exists; a failure shows later
+        mkdir(userFolder_.c_str(), 0700);
+    else if (stat(userFolder_.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
+             (folder.st_mode & 077) != 0)
+        chmod(userFolder_.c_str(), folder.st_mode & 07700);
     return 1;
 }
 
 void MicroBlogService::OnUnLoad() {
+    // Requests still open end now, and no new one starts: their tasks return at once, so that the
+    // host's wait for them is short and the service can go.
+    CancelHttpExchanges();
     if (core_)
         core_->UnregisterUserData(kSettingsName);
     SetToolbarButtonText("", FixedText(kTipStartMicroLife));

@@ -7,26 +7,48 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace microblog {
 
 // Every byte outside A-Z a-z 0-9 - . _ ~ becomes %XX with upper-case hex digits.
 std::string PercentEncode(const std::string& bytes);
-// The reverse, for form-encoded replies: %XX and '+' for a blank. Malformed escapes stay as they are.
+// The reverse, for the token reply: %XX only; '+' stays a '+'. Malformed escapes stay as they are.
 std::string PercentDecode(const std::string& text);
 
 // Parameter names mapped to already-encoded values, in byte order of the names.
 class OAuthParamMap {
 public:
-    using Map = std::map<std::string, std::string>;
+    // The entries, sorted by name: a dozen at most, so one small array kept in order serves
+    // better than a tree of separately allocated nodes.
+    class Map {
+    public:
+        using value_type = std::pair<std::string, std::string>;
+        using const_iterator = std::vector<value_type>::const_iterator;
+        const_iterator begin() const { return items_.begin(); }
+        const_iterator end() const { return items_.end(); }
+        std::size_t size() const { return items_.size(); }
+        bool empty() const { return items_.empty(); }
+        std::size_t count(std::string_view name) const;
+        // The value of the name; throws std::out_of_range when it is not there.
+        const std::string& at(std::string_view name) const;
+
+    private:
+        friend class OAuthParamMap;
+        // The first entry whose name is not before the given one.
+        std::vector<value_type>::iterator LowerBound(std::string_view name);
+        std::vector<value_type> items_;
+    };
 
     // Request parameters never replace an entry that is there.
-    void Insert(const std::string& name, const std::string& encodedValue) { entries_.emplace(name, encodedValue); }
+    void Insert(std::string_view name, std::string encodedValue);
     // OAuth parameters (token, timestamp, nonce, signature) always do.
-    void Set(const std::string& name, const std::string& encodedValue) { entries_[name] = encodedValue; }
-    void Clear() { entries_.clear(); }
+    void Set(std::string_view name, std::string encodedValue);
+    void Clear() { entries_.items_.clear(); }
     const Map& Entries() const { return entries_; }
-    bool Has(const std::string& name) const { return entries_.count(name) != 0; }
+    bool Has(std::string_view name) const { return entries_.count(name) != 0; }
     // name=value pairs joined with '&', in map order.
     std::string Join() const;
 

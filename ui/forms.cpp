@@ -41,6 +41,17 @@ void DestroyConfigForm() {
     ReleaseConfigForm();
 }
 
+void DestroyComposeForms() {
+    for (tavi::CSkinForm* form : tavi::CSkinWndManager::GetInstance()->GetForms()) {
+        auto* compose = dynamic_cast<MicroBlogPublishForm*>(form);
+        if (compose == nullptr)
+            continue;
+        if (compose->IsWindow())
+            compose->DestroyWindow();
+        delete compose;
+    }
+}
+
 int PreTranslateFormMessage(void* message) {
     auto* msg = static_cast<tavi::MSG*>(message);
     tavi::CWnd* target = msg ? tavi::CWnd::FromHandle(msg->hwnd) : nullptr;

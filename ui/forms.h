@@ -16,6 +16,9 @@ void ShowPublishForm(const std::string& kind);
 void ShowReplyForm(const std::string& kind, const std::string& id, const std::string& text);
 // Releases the settings form at unload; the next ShowConfigForm makes a new one.
 void DestroyConfigForm();
+// Frees the compose forms that are still open at unload, including those that, closed already,
+// wait for the answer to their send: that answer will not be delivered any more.
+void DestroyComposeForms();
 // Offers a message of the host's loop (a MSG) to the plug-in's forms before it is dispatched:
 // non-zero when one of them consumed it.
 int PreTranslateFormMessage(void* message);

@@ -119,7 +119,9 @@ void MicroBlogListPanel::OnNewWindow(void** /*dispatch*/, bool* cancel) {
     // The browser never opens a window of its own.
     if (cancel)
         *cancel = true;
-    if (url.find(kSchemePrefix) == std::string::npos) {
+    // Only an address that begins with the plug-in's scheme is an action link. A status text may hold a
+    // web address with an action link somewhere inside it; that is still just a web page.
+    if (url.compare(0, std::char_traits<char>::length(kSchemePrefix), kSchemePrefix) != 0) {
         tavi::SafeOpenWeb(url, kOpenInBrowser);
         return;
     }

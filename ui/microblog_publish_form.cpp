@@ -267,7 +267,7 @@ void MicroBlogPublishForm::OnSendClicked(tavi::CSkinObject* sender, void* /*data
     if (!known || empty || service == nullptr) {
         if (empty)
             ShowBalloon(tavi::CMutiLanSupport::GetStringViaID("STRID_MICROBLOG_MSGTRANS_EDITEMPTY"));
-        sendButton_->SetEnabled(true);
+        UpdateCharCount();
         sendStatus_->SetVisible(false);
         RePositionSubControls();
         Refresh();
@@ -292,11 +292,17 @@ void MicroBlogPublishForm::OnSendClicked(tavi::CSkinObject* sender, void* /*data
 
 void MicroBlogPublishForm::OnSendResult(tavi::ITavi* host, tavi::IAsync_CallbackParam* record) {
     const MicroBlogResult* result = AsResult(record);
-    if (host == nullptr || result == nullptr)
-        return;
+    // Whatever arrives, the send is over: a result without its record is a failure without a text,
+    // and a release that waited for the answer happens now.
     sending_ = false;
     if (releaseWhenAnswered_) {
         delete this;
+        return;
+    }
+    if (host == nullptr || result == nullptr) {
+        ShowSendFailure(std::string());
+        if (retired_)
+            Retire();
         return;
     }
     if (result->status == 200) {
@@ -312,7 +318,8 @@ void MicroBlogPublishForm::OnSendResult(tavi::ITavi* host, tavi::IAsync_Callback
 }
 
 void MicroBlogPublishForm::ShowSendFailure(const std::string& errorText) {
-    sendButton_->SetEnabled(true);
+    // Counted again, not simply enabled: the text may have grown past the limit during the send.
+    UpdateCharCount();
     if (errorText == kTimestampRefused) {
         sendStatus_->SetVisible(false);
         ShowBalloon(FixedText(kTimestampRefusedText));

@@ -8,18 +8,25 @@
 namespace mbservice {
 
 void ActivityGenerator::Start() {
-    if (periodSeconds_ > 0 && !thread_.joinable())
+    // The service's signal thread may stop the generator while this runs: the thread is made and
+    // handed over under the lock, and a generator stopped already stays stopped.
+    std::lock_guard<std::mutex> hold(stopLock_);
+    if (periodSeconds_ > 0 && !stopping_ && !thread_.joinable())
         thread_ = std::thread([this] { Run(); });
 }
 
 void ActivityGenerator::Stop() {
+    std::thread running;
     {
         std::lock_guard<std::mutex> hold(stopLock_);
         stopping_ = true;
+        // Only one of several stops at once takes the thread to join.
+        if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+            running = std::move(thread_);
     }
     stopWake_.notify_all();
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
-        thread_.join();
+    if (running.joinable())
+        running.join();
 }
 
 std::int64_t ActivityGenerator::PostNext() {

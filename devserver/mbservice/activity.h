@@ -32,7 +32,7 @@ private:
     Microblog& microblog_;
     int periodSeconds_;
     std::size_t turn_ = 0;
-    // Guards stopping_ and wakes the thread when it is set.
+    // Guards stopping_ and thread_, and wakes the thread when stopping_ is set.
     std::mutex stopLock_;
     std::condition_variable stopWake_;
     bool stopping_ = false;

@@ -5,6 +5,8 @@
   arrive as ready HTML (links, pictures, the rest escaped) and are emitted as they are; every other
   value is emitted as text. Every link opens as a new window, which the list panel intercepts:
   tavi:// links run actions, the others open in the user's browser.
+  A service sends every member of a status, empty ones too: a member that is empty, blank or null
+  ("NULL") counts as absent, and a counter shows only when it is above 0.
 -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
   <xsl:output method="html" encoding="UTF-8" indent="no"
@@ -75,29 +77,32 @@
 
   <xsl:template match="uinfo">
     <span class="me"><xsl:value-of select="@name"/></span>
-    <xsl:if test="@screen_name">
+    <xsl:if test="normalize-space(@screen_name) != '' and @screen_name != 'NULL'">
       <xsl:text> </xsl:text>
       <span class="screen">@<xsl:value-of select="@screen_name"/></span>
     </xsl:if>
   </xsl:template>
 
   <xsl:template match="msg">
-    <div class="news">
-      <xsl:if test="@timelineCount">
-        <span class="count-timeline">新微博 <xsl:value-of select="@timelineCount"/></span>
-      </xsl:if>
-      <xsl:if test="@replyCount">
-        <span class="count-reply">新回复 <xsl:value-of select="@replyCount"/></span>
-      </xsl:if>
-      <xsl:if test="@commentOfMeCount">
-        <span class="count-comment">新评论 <xsl:value-of select="@commentOfMeCount"/></span>
-      </xsl:if>
-    </div>
+    <xsl:if test="@timelineCount &gt; 0 or @replyCount &gt; 0 or @commentOfMeCount &gt; 0">
+      <div class="news">
+        <xsl:if test="@timelineCount &gt; 0">
+          <span class="count-timeline">新微博 <xsl:value-of select="@timelineCount"/></span>
+        </xsl:if>
+        <xsl:if test="@replyCount &gt; 0">
+          <span class="count-reply">新回复 <xsl:value-of select="@replyCount"/></span>
+        </xsl:if>
+        <xsl:if test="@commentOfMeCount &gt; 0">
+          <span class="count-comment">新评论 <xsl:value-of select="@commentOfMeCount"/></span>
+        </xsl:if>
+      </div>
+    </xsl:if>
   </xsl:template>
 
   <xsl:template match="wbinfo">
     <div class="status" role="article">
-      <xsl:if test="user/@profile_image_url">
+      <!-- Only a web address goes into the page as the avatar's source. -->
+      <xsl:if test="starts-with(user/@profile_image_url, 'http://') or starts-with(user/@profile_image_url, 'https://')">
         <img class="avatar" src="{user/@profile_image_url}" alt=""/>
       </xsl:if>
       <div class="content">
@@ -111,9 +116,9 @@
           </xsl:if>
         </div>
         <div class="text"><xsl:value-of select="@text" disable-output-escaping="yes"/></div>
-        <xsl:if test="@root_in_reply_to_status_text">
+        <xsl:if test="normalize-space(@root_in_reply_to_status_text) != '' and @root_in_reply_to_status_text != 'NULL'">
           <div class="root">
-            <xsl:if test="@root_in_reply_to_user_name">
+            <xsl:if test="normalize-space(@root_in_reply_to_user_name) != '' and @root_in_reply_to_user_name != 'NULL'">
               <span class="author">@<xsl:value-of select="@root_in_reply_to_user_name"/></span>
               <xsl:text>：</xsl:text>
             </xsl:if>
@@ -121,7 +126,7 @@
           </div>
         </xsl:if>
         <div class="actions">
-          <xsl:if test="@source">
+          <xsl:if test="normalize-space(@source) != '' and @source != 'NULL'">
             <span class="source">来自 <xsl:value-of select="@source"/></span>
             <xsl:text> </xsl:text>
           </xsl:if>

@@ -55,9 +55,25 @@ bool IsFileExist(const std::string& path) {
 }
 
 std::string GetMD5(const std::string& bytes) {
+    // The digest's implementation is looked up once for the process (asked for by its legacy
+    // handle, the library would look it up under its lock on every call), and each thread keeps
+    // one context to compute it in. Both are kept to the end.
+    static const EVP_MD* const md5 = [] {
+        const EVP_MD* fetched = EVP_MD_fetch(nullptr, "MD5", nullptr);
+        return fetched != nullptr ? fetched : EVP_md5();
+    }();
+    struct Context {
+        EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+        ~Context() { EVP_MD_CTX_free(ctx); }
+    };
+    thread_local Context context;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+    bool done = context.ctx != nullptr && EVP_DigestInit_ex2(context.ctx, md5, nullptr) == 1 &&
+                EVP_DigestUpdate(context.ctx, bytes.data(), bytes.size()) == 1 &&
+                EVP_DigestFinal_ex(context.ctx, digest, &length) == 1;
+    if (!done)
+        EVP_Digest(bytes.data(), bytes.size(), digest, &length, md5, nullptr);
     static const char hex[] = "0123456789abcdef";
     std::string out;
     out.reserve(2 * length);

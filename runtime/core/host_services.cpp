@@ -57,6 +57,8 @@ int PluginWindowHost::RemovePluginWindow(IPluginWindow* window) {
     if (found == windows_.end())
         return 0;
     windows_.erase(found);
+    if (onRemoved)
+        onRemoved(window);
     window->DestroyPluginWindow();
     return 1;
 }

@@ -50,6 +50,9 @@ public:
     int AddPluginWindow(IPluginWindow* window) override;
     int RemovePluginWindow(IPluginWindow* window) override;
     const std::vector<IPluginWindow*>& GetWindows() const { return windows_; }
+    // Called when a plug-in takes its window back, before the window is torn down: the host's
+    // layout lets go of it, since the plug-in may free it right after.
+    std::function<void(IPluginWindow*)> onRemoved;
 
 private:
     std::vector<IPluginWindow*> windows_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <typeinfo>
 #include <utility>
 
 #include "host/common.h"
@@ -24,6 +25,9 @@ ITavi* Core_GetITavi() {
 
 namespace tavi::runtime {
 namespace {
+
+// The core whose worker runs on this thread, if any.
+thread_local const TaviCore* workerOf = nullptr;
 
 // The plug-in service whose settings the host keeps in step with the messenger server.
 constexpr unsigned kServiceMicroBlog = 20005;
@@ -50,8 +54,8 @@ TaviCore::TaviCore(CoreConfig config, UiLoop& loop)
       timeTags_(std::make_unique<TimeTagService>(*store_, config_.account)) {
     // The signed-in user's own folder, where plug-ins keep their files.
     std::string users = GetAppPath() + "users";
-    mkdir(users.c_str(), 0755);
-    mkdir((users + "/" + config_.account).c_str(), 0755);
+    MakePrivateFolder(users);
+    MakePrivateFolder(users + "/" + config_.account);
     services_[notifier_->GetServiceID()] = notifier_.get();
     services_[windowHost_->GetServiceID()] = windowHost_.get();
     services_[timeTags_->GetServiceID()] = timeTags_.get();
@@ -77,11 +81,14 @@ TaviCore::~TaviCore() {
     tasksChanged_.notify_all();
     for (auto& worker : workers_)
         worker.join();
-    // Tasks never started are released without running.
+    // Tasks never started are released without running, and results never delivered with them.
     for (ITaskClass* task : tasks_) {
         task->Release();
         loop_.AddOutstanding(-1);
     }
+    for (auto& [id, pending] : callbacks_)
+        if (pending.record)
+            pending.record->Release();
     if (Installed() == this)
         Install(nullptr);
 }
@@ -120,7 +127,29 @@ int TaviCore::UnregisterService(IService* service) {
         services_.erase(found);
     for (auto it = userDataOwners_.begin(); it != userDataOwners_.end();)
         it = it->second.service == service ? userDataOwners_.erase(it) : std::next(it);
+    lock.unlock();
+    // A task that found the service before it left may still be using it: the caller releases the
+    // service once this returns. Tasks that start from now on no longer find it.
+    WaitRunningTasks();
     return 1;
+}
+
+void TaviCore::WaitRunningTasks() {
+    if (workerOf == this)
+        return; // a task unregistering a service cannot wait for itself
+    std::unique_lock<std::mutex> lock(tasksMutex_);
+    std::uint64_t started = lastStarted_;
+    tasksChanged_.wait(lock, [&] {
+        return std::none_of(runningSequence_.begin(), runningSequence_.end(),
+                            [&](std::uint64_t sequence) { return sequence <= started; });
+    });
+}
+
+void TaviCore::WaitTasksEnded() {
+    if (workerOf == this)
+        return;
+    std::unique_lock<std::mutex> lock(tasksMutex_);
+    tasksChanged_.wait(lock, [&] { return stopping_ || (tasks_.empty() && running_ == 0); });
 }
 
 IService* TaviCore::GetService(unsigned id) {
@@ -137,7 +166,8 @@ int TaviCore::PostTask(ITaskClass* task, int /*flags*/) {
         std::lock_guard<std::mutex> lock(tasksMutex_);
         tasks_.push_back(task);
     }
-    tasksChanged_.notify_one();
+    // Someone waiting for the tasks to end shares the signal with the workers.
+    tasksChanged_.notify_all();
     return 1;
 }
 
@@ -147,8 +177,10 @@ int TaviCore::ActiveTasks() const {
 }
 
 void TaviCore::WorkerMain() {
+    workerOf = this;
     for (;;) {
         ITaskClass* task;
+        std::uint64_t sequence;
         {
             std::unique_lock<std::mutex> lock(tasksMutex_);
             tasksChanged_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
@@ -157,6 +189,8 @@ void TaviCore::WorkerMain() {
             task = tasks_.front();
             tasks_.pop_front();
             ++running_;
+            sequence = ++lastStarted_;
+            runningSequence_.push_back(sequence);
         }
         // A task that throws must not take the host down. The packet layer throws its errors by
         // pointer; they are deleted here.
@@ -174,17 +208,65 @@ void TaviCore::WorkerMain() {
         {
             std::lock_guard<std::mutex> lock(tasksMutex_);
             --running_;
+            std::erase(runningSequence_, sequence);
         }
+        // Wakes the other workers too, which only go back to waiting, and whoever waits for tasks.
+        tasksChanged_.notify_all();
         loop_.AddOutstanding(-1);
     }
 }
 
 void TaviCore::InvokeUICallBack(const TaskCallback& callback, IAsync_CallbackParam* record) {
-    loop_.Post([this, callback, record] {
-        callback(this, record);
+    std::uint64_t id;
+    {
+        std::lock_guard<std::mutex> lock(callbacksMutex_);
+        id = nextCallback_++;
+        callbacks_[id] = PendingCallback{callback, record};
+    }
+    loop_.Post([this, alive = alive_, id] {
+        if (alive->load())
+            DeliverCallback(id);
+    });
+}
+
+void TaviCore::DeliverCallback(std::uint64_t id) {
+    PendingCallback pending;
+    {
+        std::lock_guard<std::mutex> lock(callbacksMutex_);
+        auto found = callbacks_.find(id);
+        if (found == callbacks_.end())
+            return; // dropped with its plug-in
+        pending = found->second;
+        callbacks_.erase(found);
+    }
+    pending.callback(this, pending.record);
+    if (pending.record)
+        pending.record->Release();
+}
+
+int TaviCore::DropCallbacks(const CodeFilter& belongs) {
+    std::vector<IAsync_CallbackParam*> dropped;
+    int count = 0;
+    {
+        std::lock_guard<std::mutex> lock(callbacksMutex_);
+        for (auto it = callbacks_.begin(); it != callbacks_.end();) {
+            const PendingCallback& pending = it->second;
+            bool ours = belongs(pending.callback.GetCode()) ||
+                        (pending.record != nullptr && belongs(&typeid(*pending.record)));
+            if (!ours) {
+                ++it;
+                continue;
+            }
+            dropped.push_back(pending.record);
+            ++count;
+            it = callbacks_.erase(it);
+        }
+    }
+    // The records are the plug-in's own objects: they go while its code is still there.
+    for (IAsync_CallbackParam* record : dropped)
         if (record)
             record->Release();
-    });
+    return count;
 }
 
 void TaviCore::WatchUserData(void* owner, const UserDataDelegate& delegate, const std::string& name,
@@ -285,50 +367,49 @@ bool TaviCore::LoadUserData(const std::string& name, const std::string& account,
 
 bool TaviCore::SaveUserData(const std::string& name, const std::string& account, const Property& data,
                             int flag) {
-    Property before;
-    store_->Load(name, account, before);
-    if (!store_->Save(name, account, data))
-        return false;
     // Watchers hear of the save on the user-interface thread. A store of the user's own settings
     // (flag 1) hands them the map that was saved, so that a form storing its fields unchanged still
     // counts as a change of them; defaults and copies from the server (flag 0) hand them only the
     // entries the save changed, so that a copy that differs in the prompt interval alone does not
-    // look like a new account. Only the watchers there at the save hear of it, and a watcher removed
-    // before the call runs is not called.
-    Property delivered = data;
-    if (flag != 1)
-        delivered.RemoveEqual(before);
-    std::vector<std::uint64_t> ids;
-    {
-        std::lock_guard<std::mutex> lock(watchersMutex_);
-        for (const Watcher& watcher : watchers_)
-            if (watcher.name == name && watcher.account == account)
-                ids.push_back(watcher.id);
-    }
-    loop_.Post([this, alive = alive_, name, account, data, delivered, flag, ids] {
-        if (!alive->load())
-            return;
-        if (onUserDataSaved)
-            onUserDataSaved(name, data, flag);
-        // Settings the user changed (flag 1; defaults and copies from the server come with 0) are
-        // handed back to the service that syncs them, for the upload.
-        if (flag == 1 && account == config_.account)
-            if (auto* owner = GetSettingsService(name))
-                owner->SaveSettings(data);
-        for (std::uint64_t id : ids) {
-            UserDataDelegate delegate;
-            {
-                std::lock_guard<std::mutex> lock(watchersMutex_);
-                auto found = std::find_if(watchers_.begin(), watchers_.end(),
-                                          [&](const Watcher& watcher) { return watcher.id == id; });
-                if (found == watchers_.end())
-                    continue;
-                delegate = found->delegate;
-            }
-            delegate(name, delivered);
+    // look like a new account. What changed is taken in the save's own transaction and the call is
+    // posted under the store's lock: a server copy saved on a worker while the settings form stores
+    // is told against the map it really replaced, in the order of the commits. Only the watchers
+    // there at the save hear of it, and a watcher removed before the call runs is not called.
+    return store_->Save(name, account, data, [&](const Property& previous) {
+        Property delivered = data;
+        if (flag != 1)
+            delivered.RemoveEqual(previous);
+        std::vector<std::uint64_t> ids;
+        {
+            std::lock_guard<std::mutex> lock(watchersMutex_);
+            for (const Watcher& watcher : watchers_)
+                if (watcher.name == name && watcher.account == account)
+                    ids.push_back(watcher.id);
         }
+        loop_.Post([this, alive = alive_, name, account, data, delivered, flag, ids] {
+            if (!alive->load())
+                return;
+            if (onUserDataSaved)
+                onUserDataSaved(name, data, flag);
+            // Settings the user changed (flag 1; defaults and copies from the server come with 0)
+            // are handed back to the service that syncs them, for the upload.
+            if (flag == 1 && account == config_.account)
+                if (auto* owner = GetSettingsService(name))
+                    owner->SaveSettings(data);
+            for (std::uint64_t id : ids) {
+                UserDataDelegate delegate;
+                {
+                    std::lock_guard<std::mutex> lock(watchersMutex_);
+                    auto found = std::find_if(watchers_.begin(), watchers_.end(),
+                                              [&](const Watcher& watcher) { return watcher.id == id; });
+                    if (found == watchers_.end())
+                        continue;
+                    delegate = found->delegate;
+                }
+                delegate(name, delivered);
+            }
+        });
     });
-    return true;
 }
 
 void TaviCore::SetMessengerLink(std::shared_ptr<MessengerLink> link) {

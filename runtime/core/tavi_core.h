@@ -106,6 +106,14 @@ public:
     bool WaitIdle(std::int64_t boundMilliseconds);
     // Tasks queued or running.
     int ActiveTasks() const;
+    // Waits, without running the loop and without a bound, until no task is queued or running: the
+    // host's step before it unmaps a plug-in whose tasks may still run its code.
+    void WaitTasksEnded();
+    // Drops the result callbacks not yet delivered that belong to an unloaded plug-in, releasing
+    // their records; belongs is asked with the callback's code and with the record's type. How many
+    // were dropped.
+    using CodeFilter = std::function<bool(const void* address)>;
+    int DropCallbacks(const CodeFilter& belongs);
     // Called on the user-interface thread after each save of user data, with the whole saved map,
     // before the watchers (which get only the changed entries).
     std::function<void(const std::string& name, const Property& data, int flag)> onUserDataSaved;
@@ -119,6 +127,9 @@ private:
         std::string account;
     };
     void WorkerMain();
+    // Waits until every task that had started when it was called has ended.
+    void WaitRunningTasks();
+    void DeliverCallback(std::uint64_t id);
 
     CoreConfig config_;
     std::string passwordCredential_;
@@ -135,8 +146,21 @@ private:
     std::condition_variable tasksChanged_;
     std::deque<ITaskClass*> tasks_;
     int running_ = 0;
+    // Start numbers of the tasks running now, and the number of the last one started.
+    std::vector<std::uint64_t> runningSequence_;
+    std::uint64_t lastStarted_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> workers_;
+
+    // Result callbacks waiting for the loop, by number, so that those of an unloaded plug-in can be
+    // dropped before they run.
+    struct PendingCallback {
+        TaskCallback callback;
+        IAsync_CallbackParam* record;
+    };
+    std::mutex callbacksMutex_;
+    std::map<std::uint64_t, PendingCallback> callbacks_;
+    std::uint64_t nextCallback_ = 1;
 
     std::mutex watchersMutex_;
     std::vector<Watcher> watchers_;

@@ -27,6 +27,7 @@ void UiLoop::Post(Call call) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         posted_.push_back(std::move(call));
+        NoteWakeLocked();
     }
     wake_.notify_all();
     if (UiLoopDriver* driver = driver_.load())
@@ -61,6 +62,7 @@ UiLoop::TimerId UiLoop::AddTimer(std::int64_t delayMilliseconds, Call call) {
         std::int64_t now = manual_ ? manualNow_ : RealNow() + offset_;
         id = nextTimer_++;
         timers_[id] = Timer{now + (delayMilliseconds < 0 ? 0 : delayMilliseconds), nextSequence_++, std::move(call)};
+        NoteWakeLocked();
     }
     wake_.notify_all();
     if (UiLoopDriver* driver = driver_.load())
@@ -86,10 +88,14 @@ bool UiLoop::HasPendingCalls() const {
 void UiLoop::AddOutstanding(int delta) {
     outstanding_.fetch_add(delta);
     if (delta < 0)
-        wake_.notify_all();
+        Wake();
 }
 
 void UiLoop::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        NoteWakeLocked();
+    }
     wake_.notify_all();
     if (UiLoopDriver* driver = driver_.load())
         driver->Wake();
@@ -112,6 +118,16 @@ std::int64_t UiLoop::MillisecondsUntilReady() const {
             wait = left;
     }
     return wait;
+}
+
+std::uint64_t UiLoop::WakeCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return wakes_;
+}
+
+std::uint64_t UiLoop::WaitsSleptThrough() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waitsSleptThrough_;
 }
 
 // Runs the posted calls that are queued now, then the earliest due timer. True when anything ran.
@@ -155,6 +171,10 @@ void UiLoop::RunUntilIdle() {
 }
 
 bool UiLoop::RunOnce(std::int64_t maxWaitMilliseconds) {
+    return RunOnceSince(maxWaitMilliseconds, WakeCount());
+}
+
+bool UiLoop::RunOnceSince(std::int64_t maxWaitMilliseconds, std::uint64_t seen) {
     if (RunReadyOnce())
         return true;
     if (UiLoopDriver* driver = driver_.load()) {
@@ -170,8 +190,10 @@ bool UiLoop::RunOnce(std::int64_t maxWaitMilliseconds) {
         for (auto& [id, timer] : timers_)
             wait = std::min(wait, timer.due - now);
     }
-    if (wait > 0 && posted_.empty())
-        wake_.wait_for(lock, std::chrono::milliseconds(wait));
+    if (wait > 0 && posted_.empty() && wakes_ == seen) {
+        if (!wake_.wait_for(lock, std::chrono::milliseconds(wait), [&] { return wakes_ != seen; }))
+            ++waitsSleptThrough_;
+    }
     lock.unlock();
     return RunReadyOnce();
 }
@@ -179,6 +201,9 @@ bool UiLoop::RunOnce(std::int64_t maxWaitMilliseconds) {
 bool UiLoop::RunUntil(const std::function<bool()>& condition, std::int64_t boundMilliseconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMilliseconds);
     for (;;) {
+        // Taken before the condition is looked at: whatever could change it afterwards (work
+        // ending on another thread, a post) moves the count, and the wait below is then skipped.
+        std::uint64_t seen = WakeCount();
         RunUntilIdle();
         if (condition())
             return true;
@@ -186,7 +211,7 @@ bool UiLoop::RunUntil(const std::function<bool()>& condition, std::int64_t bound
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
             return false;
-        RunOnce(std::min<std::int64_t>(left, 50));
+        RunOnceSince(std::min<std::int64_t>(left, 50), seen);
     }
 }
 

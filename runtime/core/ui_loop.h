@@ -73,6 +73,8 @@ public:
     int Outstanding() const { return outstanding_.load(); }
     // Wakes a waiting RunOnce, as when outstanding work ends without posting.
     void Wake();
+    // How many times a wait of the loop ran its whole length with nothing waking it.
+    std::uint64_t WaitsSleptThrough() const;
 
     // User-interface thread: null returns to the loop's own waiting.
     void SetDriver(UiLoopDriver* driver);
@@ -89,6 +91,11 @@ private:
     };
     bool RunReadyOnce();
     std::int64_t RealNow() const;
+    std::uint64_t WakeCount() const;
+    // RunOnce that does not wait when the loop was woken after wakes_ was `seen`.
+    bool RunOnceSince(std::int64_t maxWaitMilliseconds, std::uint64_t seen);
+    // Under mutex_, and then wake_ notified.
+    void NoteWakeLocked() { ++wakes_; }
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -104,6 +111,11 @@ private:
     bool uiThreadBound_ = false;
     std::atomic<int> outstanding_{0};
     std::atomic<UiLoopDriver*> driver_{nullptr};
+    // Counts every post, timer, wake and end of outstanding work, under mutex_: a waiter that saw
+    // the count before it last looked at its condition does not wait once it has moved, so a wake
+    // that comes between the look and the wait is not lost.
+    std::uint64_t wakes_ = 0;
+    std::uint64_t waitsSleptThrough_ = 0;
 };
 
 } // namespace tavi::runtime

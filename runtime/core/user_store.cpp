@@ -1,7 +1,11 @@
 #include "runtime/core/user_store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace tavi::runtime {
 namespace {
@@ -26,13 +30,46 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-void MakeParentDirectory(const std::string& path) {
+// Group and other lose every right on the file or folder; false when it is not there.
+bool TakeAwayOthersRights(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    if ((info.st_mode & 077) != 0)
+        chmod(path.c_str(), info.st_mode & 07700);
+    return true;
+}
+
+void MakeFolders(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos || slash == 0)
-        return;
-    std::string parent = path.substr(0, slash);
-    MakeParentDirectory(parent);
-    mkdir(parent.c_str(), 0755);
+    if (slash != std::string::npos && slash != 0)
+        MakeFolders(path.substr(0, slash));
+    mkdir(path.c_str(), 0755);
+}
+
+// The database file exists, private to the user, before SQLite opens it: SQLite would create it
+// readable by all, and it gives its journal, WAL and shared-memory files the mode of the database.
+// Side files left looser by an earlier version are repaired too.
+bool PrepareDatabaseFile(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash != 0) {
+        std::string folder = path.substr(0, slash);
+        std::size_t above = folder.find_last_of('/');
+        if (above != std::string::npos && above != 0)
+            MakeFolders(folder.substr(0, above));
+        if (!MakePrivateFolder(folder))
+            return false;
+    }
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && (info.st_mode & 077) != 0)
+        fchmod(fd, info.st_mode & 07700);
+    close(fd);
+    for (const char* side : {"-journal", "-wal", "-shm"})
+        TakeAwayOthersRights(path + side);
+    return true;
 }
 
 } // namespace
@@ -44,19 +81,36 @@ UserStore::~UserStore() {
         sqlite3_close(db_);
 }
 
-bool UserStore::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool UserStore::Exec(const char* sql) {
+    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
 
 bool UserStore::Open() {
     if (db_)
         return true;
-    MakeParentDirectory(path_);
-    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+    if (!PrepareDatabaseFile(path_))
+        return false;
+    if (sqlite3_open_v2(path_.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
         sqlite3_close(db_);
         db_ = nullptr;
         return false;
     }
     sqlite3_busy_timeout(db_, 5000);
+    // A process killed in the middle of a save must leave the old map or the new one. In WAL mode
+    // a commit is whole once its frames are in the log, and NORMAL keeps that through a crash of
+    // the program; only a crash of the whole system may lose the latest commits, never the
+    // database. Where WAL is not possible the rollback journal is synced in full instead.
+    bool wal = false;
+    {
+        Statement mode(db_, "PRAGMA journal_mode=WAL");
+        if (mode && sqlite3_step(mode.get()) == SQLITE_ROW) {
+            auto text = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
+            wal = text != nullptr && std::string(text) == "wal";
+        }
+    }
+    Exec(wal ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL");
     if (!Exec("CREATE TABLE IF NOT EXISTS user_data ("
               " name TEXT NOT NULL, account TEXT NOT NULL, key INTEGER NOT NULL, value BLOB NOT NULL,"
               " PRIMARY KEY (name, account, key));"
@@ -86,8 +140,10 @@ bool UserStore::Has(const std::string& name, const std::string& account) {
 
 bool UserStore::Load(const std::string& name, const std::string& account, Property& data) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!Open())
-        return false;
+    return Open() && LoadLocked(name, account, data);
+}
+
+bool UserStore::LoadLocked(const std::string& name, const std::string& account, Property& data) {
     Statement query(db_, "SELECT key, value FROM user_data WHERE name = ?1 AND account = ?2 ORDER BY key");
     if (!query)
         return false;
@@ -103,16 +159,18 @@ bool UserStore::Load(const std::string& name, const std::string& account, Proper
     return step == SQLITE_DONE;
 }
 
-bool UserStore::Save(const std::string& name, const std::string& account, const Property& data) {
+bool UserStore::Save(const std::string& name, const std::string& account, const Property& data,
+                     const SavedCallback& saved) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!Open() || !Exec("BEGIN IMMEDIATE"))
         return false;
-    bool ok = true;
+    Property previous;
+    bool ok = LoadLocked(name, account, previous);
     {
         Statement clear(db_, "DELETE FROM user_data WHERE name = ?1 AND account = ?2");
         Statement mark(db_, "INSERT OR IGNORE INTO user_data_sets (name, account) VALUES (?1, ?2)");
         Statement insert(db_, "INSERT INTO user_data (name, account, key, value) VALUES (?1, ?2, ?3, ?4)");
-        ok = clear && mark && insert;
+        ok = ok && clear && mark && insert;
         if (ok) {
             clear.Text(1, name);
             clear.Text(2, account);
@@ -130,11 +188,13 @@ bool UserStore::Save(const std::string& name, const std::string& account, const 
             ok = sqlite3_step(insert.get()) == SQLITE_DONE;
         }
     }
-    if (!ok) {
+    if (!ok || !Exec("COMMIT")) {
         Exec("ROLLBACK");
         return false;
     }
-    return Exec("COMMIT");
+    if (saved)
+        saved(previous);
+    return true;
 }
 
 std::optional<std::uint32_t> UserStore::GetTimeTag(const std::string& account, const std::string& name) {
@@ -163,6 +223,14 @@ bool UserStore::SetTimeTag(const std::string& account, const std::string& name, 
     upsert.Text(2, name);
     sqlite3_bind_int64(upsert.get(), 3, value);
     return sqlite3_step(upsert.get()) == SQLITE_DONE;
+}
+
+bool MakePrivateFolder(const std::string& path) {
+    if (mkdir(path.c_str(), 0700) == 0)
+        return true;
+    struct stat info {};
+    return errno == EEXIST && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           TakeAwayOthersRights(path);
 }
 
 } // namespace tavi::runtime

@@ -1,8 +1,10 @@
 // The per-user data store: one property map per (name, account) and the named time tags, kept in
-// an SQLite database under <app>/users/. Safe to call from any thread.
+// an SQLite database under <app>/users/. Safe to call from any thread. The store holds the microblog
+// password credential, so its file (and SQLite's side files) and its folder are the user's alone.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,8 +24,13 @@ public:
 
     bool Has(const std::string& name, const std::string& account);
     bool Load(const std::string& name, const std::string& account, Property& data);
-    // Replaces the stored map in one transaction; false (and nothing changed) on failure.
-    bool Save(const std::string& name, const std::string& account, const Property& data);
+    // Runs after a save has been committed, still under the store's lock, with the map as it was
+    // just before that save; so whatever it tells of the save is in the order of the commits.
+    using SavedCallback = std::function<void(const Property& previous)>;
+    // Replaces the stored map in one transaction; false (and nothing changed) on failure. The map
+    // it replaces is read in the same transaction.
+    bool Save(const std::string& name, const std::string& account, const Property& data,
+              const SavedCallback& saved = SavedCallback());
 
     std::optional<std::uint32_t> GetTimeTag(const std::string& account, const std::string& name);
     bool SetTimeTag(const std::string& account, const std::string& name, std::uint32_t value);
@@ -33,10 +40,15 @@ public:
 private:
     bool Open();
     bool Exec(const char* sql);
+    bool LoadLocked(const std::string& name, const std::string& account, Property& data);
 
     std::mutex mutex_;
     std::string path_;
     sqlite3* db_ = nullptr;
 };
+
+// Makes the folder, or finds it, readable by its owner alone: created 0700, and a folder that
+// others may read or enter loses those rights. False when it cannot be made.
+bool MakePrivateFolder(const std::string& path);
 
 } // namespace tavi::runtime

@@ -316,6 +316,13 @@ TEST_F(HostCommands, ClickTypeAndCheckActOnTheControlsAsAUserWould) {
     EXPECT_EQ(Run("screen")[6], "    edit EdtMessage visible=1 enabled=1 checked=- text=\"\"");
 }
 
+TEST_F(HostCommands, AfterUnloadNothingOfThePluginWindowIsShownOrRead) {
+    Run("show");
+    host->SetEchoChanges(true);
+    EXPECT_EQ(Run("unload"), (Lines{"unloaded fixture"}));
+    EXPECT_EQ(Run("screen"), (Lines{"error: screen: nothing is shown (try show)"}));
+}
+
 struct BadCommand {
     const char* command;
     const char* line;

@@ -358,6 +358,35 @@ TEST_F(RenderedPage, MarkupInAStatusNeverBecomesMarkup) {
     EXPECT_NE(text.find("<i>mallory</i>"), std::string::npos);
 }
 
+// A service sends every member, empty or null ones too: those show nothing, counters show only when
+// above 0, and only a web address becomes an avatar.
+TEST_F(RenderedPage, EmptyNullAndZeroMembersShowNothing) {
+    Load(account, Fixture("account.json"));
+    Load(reminds, R"({"timelineCount":"0","replyCount":"1","commentOfMeCount":null})");
+    Load(timeline, R"json([
+      {"id":"1","text":"a","flag":"ORIGINAL","root_in_reply_to_status_text":"","root_in_reply_to_user_name":"",
+       "source":"","user":{"id":"2","name":"n","profile_image_url":"javascript:alert(1)"}},
+      {"id":"2","text":"b","root_in_reply_to_status_text":null,"user":{"id":"2","name":"n","profile_image_url":""}},
+      {"id":"3","text":"c","flag":"RETWEET","root_in_reply_to_status_text":"root","root_in_reply_to_user_name":"r",
+       "user":{"id":"2","name":"n","profile_image_url":"https://a.example/p.png"}}])json");
+    Doc doc = Render();
+    ASSERT_TRUE(doc);
+    xmlNodePtr root = xmlDocGetRootElement(doc.get());
+    std::vector<xmlNodePtr> divs, images;
+    Collect(root, "div", divs);
+    Collect(root, "img", images);
+    int quotes = 0;
+    for (xmlNodePtr div : divs)
+        quotes += Attribute(div, "class") == "root" ? 1 : 0;
+    EXPECT_EQ(quotes, 1);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(Attribute(images[0], "src"), "https://a.example/p.png");
+    std::string text = Text(root);
+    EXPECT_NE(text.find("新回复 1"), std::string::npos) << text;
+    for (const char* hidden : {"新微博", "新评论", "来自"})
+        EXPECT_EQ(text.find(hidden), std::string::npos) << hidden;
+}
+
 TEST_F(RenderedPage, EmptyTimelineStillShowsRefresh) {
     Doc doc = Render();
     ASSERT_TRUE(doc);

@@ -101,8 +101,9 @@ class TmuxSession {
 public:
     TmuxSession(const std::string& home, const std::string& exitFile) {
         socket_ = "tavi-test-" + std::to_string(getpid());
-        std::string command = "env HOME=" + home + " TAVI_BUILD_DIR=" + std::string(TAVI_BUILD_DIR) + " bash " +
-                              RunScript() + "; echo $? > " + exitFile + "; sleep 60";
+        std::string command = "env LANG=C.UTF-8 HOME=" + home +
+                              " TAVI_BUILD_DIR=" + std::string(TAVI_BUILD_DIR) + " bash " + RunScript() +
+                              "; echo $? > " + exitFile + "; sleep 60";
         started_ = testenv::RunCommand("tmux -L " + socket_ + " new-session -d -x 200 -y 60 '" + command + "'") == 0;
     }
     ~TmuxSession() { testenv::RunCommand("tmux -L " + socket_ + " kill-server 2>/dev/null"); }
@@ -169,6 +170,15 @@ TEST(MainJob, AtATerminalItAnswersHelpShowsTheTimelineAndAFormAndEndsOnCtrlD) {
     EXPECT_TRUE(tmux.WaitFor("label LabelNumberLeft visible=1 enabled=1 checked=- text=\"133\"", 2))
         << "the second line back is screen\n"
         << tmux.Screen();
+
+    // Chinese and an emoji typed at the prompt reach the form and, sent, come back from the service.
+    tmux.Keys("'type EdtContent \"好看 👍\"' Enter screen Enter");
+    EXPECT_TRUE(tmux.WaitFor("text=\"好看 👍\"")) << tmux.Screen();
+    EXPECT_TRUE(tmux.WaitFor("label LabelNumberLeft visible=1 enabled=1 checked=- text=\"145\""))
+        << tmux.Screen();
+    tmux.Keys("'click ButtonSend' Enter wait Enter page Enter");
+    EXPECT_TRUE(tmux.WaitFor("-> form MicroBlogPublishForm closed")) << tmux.Screen();
+    EXPECT_TRUE(tmux.WaitFor("\n好看 👍", 1)) << "the new status heads the reloaded page\n" << tmux.Screen();
 
     tmux.Keys("C-d");
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

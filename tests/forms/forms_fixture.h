@@ -63,11 +63,13 @@ public:
     void SetHomeTimeline(const std::string& json) { homeTimelineDocument_.Parse(json); }
 
     // Answers the last send as a worker would: the record goes to the callback through the host.
-    void Answer(int status, const std::string& text = std::string()) {
+    // withRecord false delivers the answer without its record.
+    void Answer(int status, const std::string& text = std::string(), bool withRecord = true) {
         ASSERT_TRUE(pending) << "no send is waiting for its answer";
         Callback callback = pending;
         pending = Callback();
-        GetCore()->InvokeUICallBack(callback, new microblog::MicroBlogResult(status, text));
+        GetCore()->InvokeUICallBack(callback,
+                                    withRecord ? new microblog::MicroBlogResult(status, text) : nullptr);
     }
 
     std::vector<SentRequest> sent;

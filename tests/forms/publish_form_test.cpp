@@ -301,6 +301,23 @@ TEST_F(PublishFormTest, WhileASendIsUnderWayTypingDoesNotAllowASecondSend) {
     EXPECT_FALSE(send_->IsEnabled());
     EXPECT_FALSE(send_->PerformClick());
     EXPECT_EQ(service_->sent.size(), 1u);
+
+    // Typed past the limit while sending: the failure counts again and keeps the button disabled.
+    TypeHere(Repeat("长", microblog::MaxStatusChars));
+    service_->Answer(400);
+    loop().RunUntilIdle();
+    EXPECT_FALSE(send_->IsEnabled());
+    EXPECT_FALSE(send_->PerformClick());
+    EXPECT_EQ(service_->sent.size(), 1u);
+
+    // An answer that comes without its record still ends the send, as a failure.
+    Type(content_, "短");
+    ASSERT_TRUE(send_->PerformClick());
+    service_->Answer(200, "", false);
+    loop().RunUntilIdle();
+    EXPECT_FALSE(form->IsSending());
+    EXPECT_TRUE(send_->IsEnabled());
+    EXPECT_EQ(status_->GetText(), Text("STRID_MICROBLOG_MSGTRANS_SENDFAILED"));
 }
 
 TEST_F(PublishFormTest, AFormClosedOrReleasedDuringItsSendLivesUntilTheResultComes) {
@@ -324,7 +341,7 @@ TEST_F(PublishFormTest, AFormClosedOrReleasedDuringItsSendLivesUntilTheResultCom
     ASSERT_TRUE(send_->PerformClick());
     tavi::CSkinWndManager::GetInstance()->QueryCloseForms();
     EXPECT_TRUE(IsAlive(released));
-    service_->Answer(-1);
+    service_->Answer(-1, "", false);
     loop().RunUntilIdle();
     EXPECT_FALSE(IsAlive(released));
     EXPECT_EQ(service_->mainPanelShown, 1);

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "host/common.h"
+#include "host/microblog_service.h"
 #include "host/plugin.h"
 #include "host/services.h"
+#include "host/skin.h"
+#include "runtime/common/runtime_settings.h"
 #include "runtime/core/host_services.h"
-#include "host/microblog_service.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -57,7 +59,8 @@ TEST_F(LoadedPlugin, IdentityFieldsAndPathsAreSetAtAttach) {
     EXPECT_EQ(tavi::CString_to_utf8(plugin_->name), "微博插件");
     EXPECT_EQ(tavi::CString_to_utf8(plugin_->description), "TAVI 微博插件");
     EXPECT_EQ(plugin_->field5, 1);
-    EXPECT_EQ(std::string(plugin_->identityKey, 128).find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    EXPECT_EQ(std::string(plugin_->identityKey, 128).find_first_not_of("0123456789ABCDEF"),
+              std::string::npos);
     std::string base = host_->appDir() + "/plugin/microblog/";
     EXPECT_EQ(plugin_->skinFilePath, base + "skin.xml");
     EXPECT_EQ(plugin_->skinBuildFilePath, base + "build.xml");
@@ -78,7 +81,8 @@ TEST_F(LoadedPlugin, LoadRegistersTheServiceAndUnloadTakesItBack) {
     ASSERT_EQ(plugin_->OnLoad(nullptr, &layout_), 1);
     EXPECT_EQ(plugin_->IsLoaded(), 1);
     ASSERT_NE(Service(), nullptr);
-    auto* windows = static_cast<tavi::runtime::PluginWindowHost*>(host_->core().GetService(tavi::kServicePluginWindows));
+    auto* windows =
+        static_cast<tavi::runtime::PluginWindowHost*>(host_->core().GetService(tavi::kServicePluginWindows));
     ASSERT_EQ(windows->GetWindows().size(), 1u);
     EXPECT_EQ(windows->GetWindows()[0]->GetObjectId(), "MicroBlogWindow");
     tavi::IMenu* menu = plugin_->GetPluginMenu();
@@ -101,6 +105,58 @@ TEST_F(LoadedPlugin, LoadRegistersTheServiceAndUnloadTakesItBack) {
     EXPECT_EQ(account, "demo@velmora.com");
     EXPECT_EQ(factory_(), before);
     EXPECT_EQ(plugin_->OpenSettings(), 1);
+}
+
+// The host asks the plug-in to read its skin files again; a path that names no file is skipped.
+// With the skin in place, the settings menu opens the settings form for its own item alone.
+TEST_F(LoadedPlugin, ResetSkinFileReadsOnlyFilesThatAreThereAndOnlyTheSettingsItemOpensTheSettings) {
+    const std::string skinFile = plugin_->skinFilePath, buildFile = plugin_->skinBuildFilePath;
+    tavi::CSkinManager* manager = tavi::CSkinManager::GetInstance();
+    manager->Reset();
+    manager->SetLastError("");
+    plugin_->skinFilePath.clear(); // and the build file is not in the scratch app folder
+    plugin_->ResetSkinFile();
+    EXPECT_EQ(manager->GetLastError(), "");
+
+    const std::string resources = std::string(TAVI_SOURCE_DIR) + "/resources/microblog/";
+    plugin_->skinFilePath = resources + "skin.xml";
+    plugin_->skinBuildFilePath = resources + "build.xml";
+    plugin_->ResetSkinFile();
+    plugin_->skinFilePath = skinFile;
+    plugin_->skinBuildFilePath = buildFile;
+    EXPECT_NE(manager->GetBuildNode("TAVI Plugins MicroBlogToolPanel"), nullptr) << manager->GetLastError();
+
+    tavi::runtime::SetLanguage("zh-CN");
+    tavi::runtime::ClearStringTable();
+    ASSERT_TRUE(tavi::runtime::LoadStringTable(resources + "stringid.ini"));
+    ASSERT_EQ(plugin_->OnLoad(nullptr, &layout_), 1);
+    auto settingsShown = [] {
+        tavi::CSkinForm* form = tavi::CSkinWndManager::GetInstance()->FindForm("MicroBlogConfigForm");
+        return form != nullptr && form->IsWindowVisible();
+    };
+    tavi::IMenu* menu = plugin_->GetPluginMenu();
+    ASSERT_NE(menu, nullptr);
+    tavi::IMenu other(menu->GetText(), menu->GetID() + 1, 0, 0, menu->GetDelegate(), nullptr);
+    other.Choose();
+    EXPECT_FALSE(settingsShown());
+    menu->Choose();
+    EXPECT_TRUE(settingsShown());
+    menu->Release();
+    plugin_->OnUnLoad();
+    manager->Reset();
+    tavi::runtime::ClearStringTable();
+}
+
+TEST_F(LoadedPlugin, LoadWithoutTheWindowHostFailsAndLeavesTheServiceForTheUnload) {
+    tavi::IService* windows = host_->core().GetService(tavi::kServicePluginWindows);
+    ASSERT_NE(windows, nullptr);
+    host_->core().UnregisterService(windows);
+    EXPECT_EQ(plugin_->OnLoad(nullptr, &layout_), 0);
+    EXPECT_NE(Service(), nullptr);
+    // The window is released by the unload only while the window host is there.
+    host_->core().RegisterService(windows);
+    EXPECT_EQ(plugin_->OnUnLoad(), 1);
+    EXPECT_EQ(Service(), nullptr);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "http/http_request.h"
@@ -107,15 +108,20 @@ TEST(RequestText, PostCarriesItsBodyAndItsLength) {
     EXPECT_EQ(text.substr(text.find("\r\n\r\n") + 4), post.body);
 }
 
-TEST(RequestText, HostLineNeverCarriesThePort) {
-    auto parts = SplitHttpUrl("http://127.0.0.1:18080/statuses/update.json");
-    ASSERT_TRUE(parts);
-    HttpRequestDescription get;
-    get.host = parts->host;
-    get.path = parts->path;
-    std::string text = BuildHttpRequest(get);
-    EXPECT_NE(text.find("\r\nHost:127.0.0.1\r\n"), std::string::npos) << text;
-    EXPECT_EQ(text.find("18080"), std::string::npos);
+// The Host line names the authority of the address: its port too, unless that is http's default.
+TEST(RequestText, HostLineCarriesAPortOtherThanTheDefault) {
+    for (auto [url, host] :
+         {std::pair{"http://127.0.0.1:18080/s.json", "127.0.0.1:18080"}, std::pair{"http://h:80/s.json", "h"},
+          std::pair{"http://h/s.json", "h"}, std::pair{"http://[::1]:8081/s.json", "[::1]:8081"}}) {
+        auto parts = SplitHttpUrl(url);
+        ASSERT_TRUE(parts) << url;
+        HttpRequestDescription get;
+        get.host = parts->host;
+        get.port = parts->port;
+        get.path = parts->path;
+        std::string text = BuildHttpRequest(get);
+        EXPECT_NE(text.find("\r\nHost:" + std::string(host) + "\r\n"), std::string::npos) << text;
+    }
 }
 
 TEST(RequestText, RequestLongerThanTheBufferIsWrittenWhole) {

@@ -236,8 +236,17 @@ bool LoopbackServer::WaitFinished(int count, int boundMs) const {
 }
 
 void LoopbackServer::RecordRequest(const std::string& request) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back(request);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+    }
+    changed_.notify_all();
+}
+
+bool LoopbackServer::WaitRequests(std::size_t count, int boundMs) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(boundMs),
+                             [&] { return requests_.size() >= count; });
 }
 
 std::uint16_t UnusedLoopbackPort() {

@@ -69,6 +69,8 @@ public:
     int Accepted() const { return accepted_.load(); }
     // Waits until that many connection scripts have returned.
     bool WaitFinished(int count, int boundMs) const;
+    // Waits until that many requests have been read.
+    bool WaitRequests(std::size_t count, int boundMs) const;
 
     void RecordRequest(const std::string& request);
 

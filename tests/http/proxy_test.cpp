@@ -57,9 +57,10 @@ TEST_P(ThroughProxy, ReachesTheServerOnlyWithTheRightCredentials) {
         EXPECT_EQ(body, "{\"via\":\"proxy\"}");
         EXPECT_EQ(proxy->Targets(), std::vector<std::string>{"127.0.0.1:" + std::to_string(server.port())});
         ASSERT_EQ(server.Requests().size(), 1u);
-        EXPECT_EQ(
-            server.Requests()[0].rfind("GET /statuses/home_timeline.json HTTP/1.1\r\nHost:127.0.0.1\r\n", 0),
-            0u);
+        EXPECT_EQ(server.Requests()[0].rfind("GET /statuses/home_timeline.json HTTP/1.1\r\nHost:127.0.0.1:" +
+                                                 std::to_string(server.port()) + "\r\n",
+                                             0),
+                  0u);
     } else {
         EXPECT_EQ(status, -1);
         EXPECT_EQ(body, "");

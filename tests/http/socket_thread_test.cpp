@@ -256,6 +256,7 @@ TEST(SocketThread, WritesTheRequestOnceThroughTheGivenProxy) {
     microblog::HttpRequestDescription expected;
     expected.isPost = true;
     expected.host = "api.velmora.com";
+    expected.port = 8080;
     expected.path = "/statuses/home_timeline.json?count=50";
     expected.referer = "http://api.velmora.com:8080/statuses";
     expected.body = "status=hi";

@@ -4,8 +4,11 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "http/http_client.h"
+#include "http/http_exchanges.h"
 #include "tests/http/loopback_server.h"
 
 namespace {
@@ -22,6 +25,15 @@ std::string Pattern(std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
         text[i] = static_cast<char>('!' + (i * 7 + i / 1024) % 90);
     return text;
+}
+
+// Announces a long reply, then sends one byte of it per pause: never silent for long, never done.
+void Trickle(Connection& c, int pauseMs) {
+    c.ReadRequest();
+    if (!c.Write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n"))
+        return;
+    for (int i = 0; i < 1000 && c.Write("x"); ++i)
+        c.Pause(pauseMs);
 }
 
 long MillisecondsSince(std::chrono::steady_clock::time_point start) {
@@ -42,10 +54,13 @@ TEST(Transport, TenByteReplyInOneRead) {
     EXPECT_EQ(client.Get(kNoProxy, server.Url("/statuses/home_timeline.json?count=50"), body), 200);
     EXPECT_EQ(body, "0123456789");
     ASSERT_EQ(server.Requests().size(), 1u);
+    const std::string authority = "127.0.0.1:" + std::to_string(server.port());
     EXPECT_EQ(server.Requests()[0], "GET /statuses/home_timeline.json?count=50 HTTP/1.1\r\n"
-                                    "Host:127.0.0.1\r\n"
-                                    "Referer:http://127.0.0.1:" +
-                                        std::to_string(server.port()) +
+                                    "Host:" +
+                                        authority +
+                                        "\r\n"
+                                        "Referer:http://" +
+                                        authority +
                                         "/statuses\r\n"
                                         "Accept:*/*\r\n"
                                         "User-Agent: Mozilla/4.0 (compatible; TAVI)\r\n"
@@ -276,6 +291,51 @@ TEST(Transport, ReplyAfterTheConnectLimitStillCounts) {
     std::string body;
     EXPECT_EQ(client.Get(kNoProxy, server.Url("/late.json"), body), 200);
     EXPECT_EQ(body, "late");
+}
+
+TEST(Transport, TrickledReplyIsEndedByTheOverallDeadline) {
+    LoopbackServer server([](Connection& c) { Trickle(c, 100); });
+    HttpClientLimits limits;
+    limits.inactivityMs = 400;
+    limits.overallMs = 1000;
+    limits.waitStepMs = 50;
+    HttpClient client(limits);
+    std::string body = "kept";
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.Get(kNoProxy, server.Url("/x.json"), body), -1);
+    long waited = MillisecondsSince(start);
+    EXPECT_GE(waited, 1000);
+    EXPECT_LT(waited, 5000);
+    EXPECT_EQ(body, "kept");
+}
+
+TEST(Transport, CancellingEndsEveryOpenExchangeAtOnceAndRefusesNewOnes) {
+    LoopbackServer server([](Connection& c) { Trickle(c, 200); });
+    std::vector<int> results(3, 0);
+    std::vector<std::thread> callers;
+    for (int& result : results)
+        callers.emplace_back([&server, &result] {
+            HttpClient client;
+            std::string body;
+            result = client.Get(kNoProxy, server.Url("/x.json"), body);
+        });
+    ASSERT_TRUE(server.WaitRequests(3, 10000));
+
+    auto start = std::chrono::steady_clock::now();
+    microblog::CancelHttpExchanges();
+    for (std::thread& caller : callers)
+        caller.join();
+    EXPECT_LT(MillisecondsSince(start), 1500);
+    EXPECT_EQ(results, (std::vector<int>{-1, -1, -1}));
+    microblog::WaitHttpExchangesEnded();
+    EXPECT_EQ(microblog::OpenHttpExchanges(), 0);
+    EXPECT_TRUE(server.WaitFinished(3, 5000)) << "each worker closed its connection";
+
+    HttpClient late;
+    std::string body;
+    EXPECT_EQ(late.Get(kNoProxy, server.Url("/x.json"), body), -1);
+    EXPECT_EQ(server.Accepted(), 3) << "a new exchange after the cancel connected";
+    microblog::AllowHttpExchanges();
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 // liboauth base string and signature against the test's own signer.
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
+#include "devserver/mbservice/activity.h"
 #include "devserver/mbservice/microblog.h"
 #include "devserver/mbservice/oauth_verifier.h"
 #include "devserver/mbservice/text_codec.h"
@@ -58,6 +60,24 @@ TEST(MbserviceCreatedAtTest, ReadsBackWithTheClientsPatternAsTheSameLocalTime) {
         std::strftime(expectedMonth.data(), expectedMonth.size(), "%b", &local);
         EXPECT_STREQ(month, expectedMonth.data());
         EXPECT_TRUE(zone[0] == '+' || zone[0] == '-') << text;
+    }
+}
+
+// The service's signal thread stops the generator while the main thread may still be starting it,
+// and the main thread stops it again at the end: each order ends with one join and no race (the
+// ThreadSanitizer stage of scripts/test checks the last).
+TEST(MbserviceActivityThreadTest, StopsFromAnyThreadBeforeOrAfterItsStartAndTwiceAtOnce) {
+    mbservice::Database database("");
+    mbservice::ServiceClock clock;
+    mbservice::Microblog microblog(database, clock, mbservice::ServiceUrls{"http://127.0.0.1:1", ""});
+    for (int round = 0; round < 20; ++round) {
+        mbservice::ActivityGenerator activity(microblog, 3600);
+        std::thread signalled([&] { activity.Stop(); });
+        activity.Start();
+        std::thread again([&] { activity.Stop(); });
+        activity.Stop();
+        signalled.join();
+        again.join();
     }
 }
 

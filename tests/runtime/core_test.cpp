@@ -4,12 +4,14 @@
 #include <atomic>
 #include <thread>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/global_helper.h"
 #include "host/services.h"
 #include "runtime/core/host_services.h"
+#include "runtime/core/ui_loop.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -179,6 +181,27 @@ struct LoudTicker : Ticker {
     void Tock() override { tocks += 10; }
 };
 
+// Work that ends (on a worker) just after the loop looked at its condition, and before the loop
+// waits, must still end the wait at once: the host's "wait" would otherwise sleep a whole step
+// after every task. The end is simulated from inside the condition, right after its look.
+TEST(UiLoopWait, WorkEndingBetweenTheLookAndTheWaitIsNotSleptThrough) {
+    tavi::runtime::UiLoop loop;
+    loop.AddOutstanding(1);
+    int looks = 0;
+    bool held = loop.RunUntil(
+        [&] {
+            ++looks;
+            if (loop.Outstanding() == 0)
+                return true;
+            std::thread([&loop] { loop.AddOutstanding(-1); }).join();
+            return false;
+        },
+        60000);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(looks, 2);
+    EXPECT_EQ(loop.WaitsSleptThrough(), 0u);
+}
+
 TEST(DelayWork, FiresOnceAtItsTimeOnTheManualClock) {
     testenv::HostRuntime host;
     Ticker ticker;
@@ -305,6 +328,89 @@ TEST(UserData, WatcherSeesWhatTheSaveChangedOnTheUiThreadUntilItStopsWatching) {
     host.core().UnwatchUserData(&watch);
     host.loop().RunUntilIdle();
     EXPECT_EQ(watch.names.size(), 4u);
+}
+
+// The store holds the password credential: its folders and files are the user's alone, made so and,
+// when an earlier run left them readable by others, repaired at the next open.
+TEST(UserData, StoreAndItsFoldersAreMadeAndRepairedPrivate) {
+    testenv::ScratchDir app;
+    std::string users = app.path() + "/users";
+    std::string db = users + "/userdata.db";
+    auto mode = [](const std::string& path) {
+        struct stat info {};
+        return stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 0777) : -1;
+    };
+    auto expectPrivate = [&](const char* when) {
+        EXPECT_EQ(mode(users), 0700) << when;
+        EXPECT_EQ(mode(users + "/me@velmora.com"), 0700) << when;
+        EXPECT_EQ(mode(db), 0600) << when;
+        EXPECT_EQ(mode(db + "-wal"), 0600) << when;
+        EXPECT_EQ(mode(db + "-shm"), 0600) << when;
+    };
+    Property saved(Property::Map{{0x4E250002, "secret"}});
+    {
+        mode_t umaskBefore = umask(0);
+        testenv::HostRuntime first("me@velmora.com", "pw", app.path());
+        ASSERT_TRUE(first.core().SaveUserData("microblog", "me@velmora.com", saved, 1));
+        expectPrivate("made");
+        umask(umaskBefore);
+    }
+    for (const std::string& folder : {users, users + "/me@velmora.com"})
+        chmod(folder.c_str(), 0755);
+    chmod(db.c_str(), 0644);
+    testenv::HostRuntime second("me@velmora.com", "pw", app.path());
+    Property loaded;
+    ASSERT_TRUE(second.core().LoadUserData("microblog", "me@velmora.com", loaded));
+    EXPECT_EQ(loaded, saved);
+    expectPrivate("repaired");
+}
+
+// A server copy saved on a worker while the settings form stores on another thread: every watcher
+// call must report exactly what its save changed against the save committed just before it, and the
+// calls come in the order of the commits, so the last one heard is what the store holds.
+TEST(UserData, RacingSavesReportWhatEachChangedInTheOrderTheyWereCommitted) {
+    testenv::HostRuntime host;
+    std::string account = host.core().GetUserAccount();
+    struct Watch {
+        void OnChanged(const std::string&, const Property& data) { delivered.push_back(data); }
+        std::vector<Property> delivered;
+    } watch;
+    std::vector<std::pair<Property, int>> saved;
+    host.core().onUserDataSaved = [&](const std::string&, const Property& data, int flag) {
+        saved.emplace_back(data, flag);
+    };
+    host.core().WatchUserData(&watch, tavi::UserDataDelegate(&watch, &Watch::OnChanged), "microblog", account,
+                              -1);
+    constexpr int kRounds = 300;
+    auto saver = [&](const std::string& who, int flag) {
+        for (int i = 0; i < kRounds; ++i) {
+            Property map(Property::Map{{1, who}});
+            map.SetInteger(4, i);
+            host.core().SaveUserData("microblog", account, map, flag);
+        }
+    };
+    std::thread server(saver, "server@velmora.com", 0);
+    std::thread form(saver, "form@velmora.com", 1);
+    server.join();
+    form.join();
+    host.loop().RunUntilIdle();
+
+    ASSERT_EQ(saved.size(), 2u * kRounds);
+    ASSERT_EQ(watch.delivered.size(), saved.size());
+    Property previous;
+    int wrong = 0;
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        Property expected = saved[i].first;
+        if (saved[i].second == 0)
+            expected.RemoveEqual(previous);
+        wrong += watch.delivered[i] == expected ? 0 : 1;
+        previous = saved[i].first;
+    }
+    EXPECT_EQ(wrong, 0) << "watcher calls that missed or invented a change";
+    Property stored;
+    host.core().LoadUserData("microblog", account, stored);
+    EXPECT_EQ(stored, previous);
+    host.core().UnwatchUserData(&watch);
 }
 
 TEST(TimeTags, AreKeptPerNameAndStartAtZero) {

@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReplyCase{"Plain", "oauth_token=abc&oauth_token_secret=def", true, "abc", "def"},
                       ReplyCase{"TrailingPairs", "oauth_token=abc&oauth_token_secret=def&user_id=7", true, "abc", "def"},
                       ReplyCase{"OtherOrder", "oauth_token_secret=def&user_id=7&oauth_token=abc", true, "abc", "def"},
-                      ReplyCase{"Encoded", "oauth_token=a%2Fb&oauth_token_secret=c%3Dd", true, "a/b", "c=d"},
+                      ReplyCase{"Encoded", "oauth_token=a%2Fb+1&oauth_token_secret=c%3Dd%2B+", true, "a/b+1", "c=d++"},
                       ReplyCase{"Short", "oauth_token=", false, "", ""},
                       ReplyCase{"NoSecret", "oauth_token=abc", false, "", ""},
                       ReplyCase{"Empty", "", false, "", ""},

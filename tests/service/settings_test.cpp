@@ -1,5 +1,9 @@
 // The service's per-user settings: defaults, loading, storing and what each does to the state.
+#include <sys/stat.h>
+
 #include "host/common.h"
+#include "runtime/core/host_services.h"
+#include "service/microblog_result.h"
 #include "service/settings.h"
 #include "tests/service/service_fixture.h"
 
@@ -7,6 +11,31 @@ namespace {
 
 using namespace microblog;
 using servicetest::ServiceTest;
+
+// Counts the reminder polls that reach the worker.
+struct PollCountingService : MicroBlogService {
+    using MicroBlogService::MicroBlogService;
+    void RunLatestReminds(tavi::ITaskClass*) override { ++polls; }
+    std::atomic<int> polls{0};
+};
+
+// Sets what the sign-in and the workers would have left behind: the token, the bound bit, replies.
+struct PreparedService : PollCountingService {
+    using PollCountingService::PollCountingService;
+    void HoldToken() {
+        SetToken("t0k3n", "s3cr3t");
+        SetStateBit(kStateSignedIn, true);
+    }
+    void SetBound(bool bound) { SetStateBit(kStateBound, bound); }
+    void SetReminds(const std::string& json) { remindsDocument_.Parse(json); }
+    void SetHomeTimeline(const std::string& json) { homeTimelineDocument_.Parse(json); }
+};
+
+int FolderMode(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? static_cast<int>(info.st_mode & 0777)
+                                                                   : -1;
+}
 
 TEST_F(ServiceTest, FirstLoadWritesTheEightDefaultsWithTheMessengerCredentials) {
     MicroBlogService* service = Load();
@@ -22,9 +51,13 @@ TEST_F(ServiceTest, FirstLoadWritesTheEightDefaultsWithTheMessengerCredentials) 
     EXPECT_EQ(stored.GetInteger(kKeyReserved8), 0);
     EXPECT_EQ(service->GetState(), 0u);
     EXPECT_EQ(service->GetPromptInterval(), 15);
-    // The user folder is made at load.
-    EXPECT_TRUE(tavi::IsFileExist(service->GetUserFolder()));
+    // The user folder is made at load, the user's alone; a later load closes it again when opened.
     EXPECT_EQ(service->GetUserFolder(), host_->appDir() + "/users/demo@velmora.com/microblog");
+    EXPECT_EQ(FolderMode(service->GetUserFolder()), 0700);
+    Unload();
+    chmod((host_->appDir() + "/users/demo@velmora.com/microblog").c_str(), 0755);
+    service = Load();
+    EXPECT_EQ(FolderMode(service->GetUserFolder()), 0700);
 }
 
 TEST_F(ServiceTest, OnlyAStoredBoundValueOfOneBinds) {
@@ -40,7 +73,9 @@ TEST_F(ServiceTest, OnlyAStoredBoundValueOfOneBinds) {
 }
 
 TEST_F(ServiceTest, StoringTheFirstFiveKeysKeepsTheOthersAndDropsTheToken) {
-    MicroBlogService* service = Load();
+    auto* service = Load<PreparedService>();
+    service->HoldToken();
+    ASSERT_EQ(service->GetState(), kStateSignedIn);
     tavi::Property update;
     update.SetString(kKeyAccount, "other@velmora.com");
     update.SetString(kKeyPassword, "p");
@@ -101,13 +136,6 @@ TEST_F(ServiceTest, EmptyStoredAccountFallsBackToTheMessengerUser) {
     EXPECT_EQ(password, tavi::GetMD5("demo123"));
 }
 
-// Counts the reminder polls that reach the worker.
-struct PollCountingService : MicroBlogService {
-    using MicroBlogService::MicroBlogService;
-    void RunLatestReminds(tavi::ITaskClass*) override { ++polls; }
-    std::atomic<int> polls{0};
-};
-
 TEST_F(ServiceTest, StoringSettingsCancelsBothTimersAndUnloadResetsTheToolbar) {
     auto* service = Load<PollCountingService>();
     service->StartReminders();
@@ -123,12 +151,82 @@ TEST_F(ServiceTest, StoringSettingsCancelsBothTimersAndUnloadResetsTheToolbar) {
     EXPECT_EQ(view_.calls.back(), "DestroyConfigForm");
 }
 
+// Only a good reply while bound changes the count: a count sent as a JSON number, a failed status
+// and an unbound service leave the count, the page and the button as they were.
+TEST_F(ServiceTest, RemindsCountOnlyAStringCountOfAGoodReplyWhileBound) {
+    auto* service = Load<PreparedService>();
+    struct Case {
+        const char* reply;
+        int status;
+        bool bound;
+    };
+    for (const Case& c :
+         {Case{R"({"timelineCount":3})", 200, true}, Case{R"({"timelineCount":"3"})", 500, true},
+          Case{R"({"timelineCount":"3"})", 200, false}}) {
+        service->SetBound(c.bound);
+        service->SetReminds(c.reply);
+        MicroBlogResult result(c.status, "");
+        service->OnRemindsResult(&host_->core(), &result);
+        EXPECT_EQ(service->GetKnownNewItemCount(), 0) << c.reply << " " << c.status << " " << c.bound;
+        EXPECT_EQ(view_.calls.size(), 0u);
+    }
+    service->SetBound(true);
+    MicroBlogResult result(200, "");
+    service->OnRemindsResult(&host_->core(), &result);
+    EXPECT_EQ(service->GetKnownNewItemCount(), 3);
+    ASSERT_EQ(view_.calls.size(), 1u);
+    EXPECT_EQ(view_.calls[0].rfind("ShowPage ", 0), 0u) << view_.calls[0];
+
+    // With new items waiting the prompt raises a notice and comes again; without the notifier it
+    // ends without coming again.
+    tavi::runtime::Notifier& notifier = host_->core().GetNotifier();
+    service->PromptNewItems();
+    EXPECT_EQ(notifier.GetNotices().size(), 1u);
+    EXPECT_EQ(host_->loop().PendingTimers(), 1u);
+    service->StoreSettingsMap(tavi::Property()); // cancels the timers
+    host_->core().UnregisterService(&notifier);
+    service->PromptNewItems();
+    host_->core().RegisterService(&notifier);
+    EXPECT_EQ(host_->loop().PendingTimers(), 0u);
+    EXPECT_EQ(notifier.GetNotices().size(), 1u);
+}
+
+TEST_F(ServiceTest, FindStatusTellsNoTimelineFromAnUnknownIdFromAnOriginalFromARetweet) {
+    auto* service = Load<PreparedService>();
+    std::string text = "x", name = "x", root = "x";
+    auto find = [&](const std::string& id) {
+        int found = service->FindStatus(id, text, name, root);
+        return std::to_string(found) + "|" + text + "|" + name + "|" + root;
+    };
+    EXPECT_EQ(find("11"), "0|||");
+    service->SetHomeTimeline(R"({"id":"11"})");
+    EXPECT_EQ(find("11"), "0|||");
+    service->SetHomeTimeline(R"([
+      {"id":"11","text":"t11","flag":"ORIGINAL","user":{"name":"lin"},"root_in_reply_to_user_name":"r"},
+      {"id":"AB","text":"t12","flag":"RETWEET_COMMENT","user":{"name":"emma"},"root_in_reply_to_user_name":"chen"}])");
+    EXPECT_EQ(find("99"), "1|||");
+    EXPECT_EQ(find("11"), "0||lin|");
+    EXPECT_EQ(find("ab"), "1|t12|emma|chen");
+}
+
+TEST_F(ServiceTest, ShowMainPanelReloadsWhileBoundAndAsksForAnAccountOtherwise) {
+    auto* service = Load<PreparedService>();
+    service->ShowMainPanel();
+    EXPECT_EQ(view_.calls, (std::vector<std::string>{"ShowInHost", "ShowConfigForm"}));
+    view_.calls.clear();
+    service->SetBound(true);
+    service->ShowMainPanel();
+    EXPECT_EQ(view_.calls, (std::vector<std::string>{"ShowInHost", "RefreshTimeline"}));
+}
+
 TEST(MailDomains, OnlyTheElevenKnownDomainsExactly) {
     MicroBlogService service(nullptr);
-    for (const char* known : {"velmora.com", "velmora.cn", "velmora.net", "vip.velmora.com", "mail.velmora.com",
-                              "tavi.velmora.com", "velmora.com.cn", "gmail.com", "outlook.com", "yahoo.com", "qq.com"})
+    for (const char* known :
+         {"velmora.com", "velmora.cn", "velmora.net", "vip.velmora.com", "mail.velmora.com",
+          "tavi.velmora.com", "velmora.com.cn", "gmail.com", "outlook.com", "yahoo.com", "qq.com"})
         EXPECT_EQ(service.IsKnownMailDomain(known), 1) << known;
-    for (const char* unknown : {"", "VELMORA.COM", "Gmail.com", "velmora.com.", "example.com", "velmora.org", "qq.co"})
+    for (const char* unknown :
+         {"", "VELMORA.COM", "Gmail.com", "velmora.com.", "example.com", "velmora.org", "qq.co"})
         EXPECT_EQ(service.IsKnownMailDomain(unknown), 0) << unknown;
 }
 

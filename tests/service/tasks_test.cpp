@@ -113,14 +113,36 @@ TEST_F(ServiceTest, RequestLoginDropsTheSignedInBitAtOnce) {
     EXPECT_EQ(service->GetState() & kStateSignedIn, 0u);
 }
 
+// A worker that answers as the real ones do: one result record for the task's callback.
+struct AnsweringService : RecordingService {
+    using RecordingService::RecordingService;
+    void RunHomeTimeline(tavi::ITaskClass* t, int c) override {
+        RecordingService::RunHomeTimeline(t, c);
+        t->InvokeUICallBack(new MicroBlogResult(200, ""));
+    }
+};
+
+struct CountingSink {
+    void OnResult(tavi::ITavi*, tavi::IAsync_CallbackParam*) { ++results; }
+    int results = 0;
+};
+
 TEST_F(ServiceTest, TaskRunAfterUnloadCallsNothing) {
-    auto* service = Load<RecordingService>();
+    auto* service = Load<AnsweringService>();
+    CountingSink sink;
+    IMicroBlogService::Callback callback(&sink, &CountingSink::OnResult);
+    // Loaded, the same request reaches the worker and its answer the callback.
+    service->RequestHomeTimeline(50, callback);
+    ASSERT_TRUE(host_->core().WaitIdle(10000));
+    ASSERT_EQ(sink.results, 1);
+    ASSERT_EQ(service->calls.size(), 1u);
+
     host_->core().UnregisterService(service);
-    Sink sink;
-    service->RequestHomeTimeline(50, IMicroBlogService::Callback(&sink, &Sink::OnResult));
+    service->RequestHomeTimeline(50, callback);
     service->RequestSyncSettings();
     ASSERT_TRUE(host_->core().WaitIdle(10000));
-    EXPECT_TRUE(service->calls.empty());
+    EXPECT_EQ(service->calls.size(), 1u) << "a worker ran after the unload";
+    EXPECT_EQ(sink.results, 1) << "a callback ran after the unload";
     service->Release();
     service_ = nullptr;
 }

@@ -87,8 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"Refresh", "tavi://refresh/", 0, "verify, home 50", ""},
         LinkCase{"DeleteConfirmed", "tavi://delete/id=9", tavi::kMsgBoxAnswerYes, "delete 9", ""},
         LinkCase{"DeleteDeclined", "tavi://delete/id=9", tavi::kMsgBoxAnswerNo, "", ""},
-        LinkCase{"DeleteAfterOtherText", "http://x.example/tavi://delete/id=9", tavi::kMsgBoxAnswerYes,
-                 "delete 9", ""},
+        LinkCase{"DeleteAfterOtherText", "tavi://x/tavi://delete/id=9", tavi::kMsgBoxAnswerYes, "delete 9",
+                 ""},
+        // A web address that carries an action link inside it is only a web page.
+        LinkCase{"WebAddressHoldingAnActionLink", "http://x.example/?u=tavi://favorite_add/id=5", 0, "",
+                 "http://x.example/?u=tavi://favorite_add/id=5"},
         LinkCase{"RetweetWinsOverAnEarlierPrefix", "tavi://comments/id=1tavi://retweet/id=2", 0,
                  "reply retweet 2", ""},
         LinkCase{"UnknownAction", "tavi://unknown/1", 0, "", ""},

@@ -34,6 +34,7 @@ struct BrokenSkin {
     const char* node;
     const char* control; // "" removes the whole node
     const char* made;    // the children that exist, in order: t(ool) s(tart) l(ist) w(ait) o(pen)
+    bool openAnswers;    // the open panel answers its start button
 };
 
 class MainPanelChildren : public ::testing::TestWithParam<BrokenSkin> {};
@@ -54,6 +55,15 @@ TEST_P(MainPanelChildren, TheFirstChildThatCannotBeBuiltEndsTheMaking) {
     made += main->GetWaitPanel() ? "w" : "";
     made += main->GetOpenPanel() ? "o" : "";
     EXPECT_EQ(made, c.made);
+    // An open panel whose making failed is there, but it was never wired to its buttons.
+    if (microblog::MicroBlogOpenPanel* open = main->GetOpenPanel()) {
+        main->ShowContentPanel(open);
+        auto* start = tavi::FindSkinControl<tavi::CSkinObject>(open, "BtnStartMicroBlog");
+        auto* notice = tavi::FindSkinControl<tavi::CSkinObject>(open, "LabelAccountNotice");
+        ASSERT_TRUE(start != nullptr && notice != nullptr);
+        start->PerformClick(); // with no nickname typed: refused with a notice
+        EXPECT_EQ(notice->IsVisible(), c.openAnswers);
+    }
 
     // What the panel lacks is skipped: the sign-in, a reload and a shown page do not fail.
     host.window()->ShowPluginWindow(1);
@@ -67,14 +77,15 @@ TEST_P(MainPanelChildren, TheFirstChildThatCannotBeBuiltEndsTheMaking) {
 
 INSTANTIATE_TEST_SUITE_P(
     Skins, MainPanelChildren,
-    ::testing::Values(BrokenSkin{"Intact", "", "", "tslwo"},
-                      BrokenSkin{"ToolWithoutCollect", "TAVI Plugins MicroBlogToolPanel", "BtnCollect", "t"},
-                      BrokenSkin{"NoStartNode", "TAVI Plugins MicroBlogStartPanel", "", "ts"},
-                      BrokenSkin{"NoListNode", "TAVI Plugins MicroBlogListPanel", "", "tsl"},
-                      BrokenSkin{"WaitWithoutLabel", "TAVI Plugins MicroBlogWaitPanel", "LabelWait", "tslw"},
-                      BrokenSkin{"NoWaitNode", "TAVI Plugins MicroBlogWaitPanel", "", "tslw"},
-                      BrokenSkin{"OpenWithoutBindLink", "TAVI Plugins MicroBlogOpenPanel",
-                                 "LabelBindOtherAccount", "tslwo"}),
+    ::testing::Values(
+        BrokenSkin{"Intact", "", "", "tslwo", true},
+        BrokenSkin{"ToolWithoutCollect", "TAVI Plugins MicroBlogToolPanel", "BtnCollect", "t", false},
+        BrokenSkin{"NoStartNode", "TAVI Plugins MicroBlogStartPanel", "", "ts", false},
+        BrokenSkin{"NoListNode", "TAVI Plugins MicroBlogListPanel", "", "tsl", false},
+        BrokenSkin{"WaitWithoutLabel", "TAVI Plugins MicroBlogWaitPanel", "LabelWait", "tslw", false},
+        BrokenSkin{"NoWaitNode", "TAVI Plugins MicroBlogWaitPanel", "", "tslw", false},
+        BrokenSkin{"OpenWithoutBindLink", "TAVI Plugins MicroBlogOpenPanel", "LabelBindOtherAccount", "tslwo",
+                   false}),
     [](const ::testing::TestParamInfo<BrokenSkin>& info) { return std::string(info.param.name); });
 
 TEST(MainPanel, AReloadWithoutAnAccessTokenAsksNothing) {
@@ -88,6 +99,20 @@ TEST(MainPanel, AReloadWithoutAnAccessTokenAsksNothing) {
     service->signedIn = true;
     host.main()->RefreshTimeline();
     EXPECT_EQ(service->calls, (std::vector<std::string>{"verify", "home 50"}));
+}
+
+TEST(MainPanel, ANewUserSignsInOnceAndAnAccountChangeSignsInAgain) {
+    PluginHost host;
+    auto* service = new RecordingService(&host.core());
+    host.Load(service); // the first load of this user writes the defaults
+    ASSERT_TRUE(host.Idle());
+    host.window()->ShowPluginWindow(1);
+    ASSERT_TRUE(host.Idle());
+    EXPECT_EQ(service->calls, std::vector<std::string>{"login tester@velmora.com"});
+    service->SetAccount("other@velmora.com", "x", 1);
+    ASSERT_TRUE(host.Idle());
+    EXPECT_EQ(service->calls.back(), "login other@velmora.com");
+    EXPECT_EQ(service->calls.size(), 2u);
 }
 
 } // namespace
