@@ -21,13 +21,16 @@
 namespace {
 
 void Usage(std::ostream& out) {
-    out << "usage: tavi --app-dir DIR --user ACCOUNT --password PASSWORD [--script FILE | --repl] [--gui]\n"
+    out << "usage: tavi --app-dir DIR --user ACCOUNT [--password-file FILE | --password PASSWORD]\n"
+           "            [--script FILE | --repl] [--gui]\n"
            "            [--code-page GB18030|CP936] [--lang zh-CN|en]\n"
            "            [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://[USER:PASSWORD@]HOST:PORT]\n"
            "            [--exec COMMAND]...  (commands run after loading, before the input)\n"
            "Loads the plug-ins under DIR/plugin/*/ as the messenger user ACCOUNT and runs host\n"
            "commands from FILE, or from the terminal (type help for the list). With --gui the\n"
-           "messenger's window shows the plug-in, and the commands act on it while it runs.\n";
+           "messenger's window shows the plug-in, and the commands act on it while it runs.\n"
+           "Without a password option the password is asked for at the terminal, without echo\n"
+           "(a password on the command line is visible to every local user).\n";
     out << tavi::app::MessengerUsage();
 }
 
@@ -42,6 +45,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> startup;
     bool repl = false;
     bool gui = false;
+    bool passwordGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string& into) {
@@ -55,8 +59,18 @@ int main(int argc, char** argv) {
             value(options.appDir);
         else if (arg == "--user")
             value(options.account);
-        else if (arg == "--password")
+        else if (arg == "--password") {
             value(options.password);
+            passwordGiven = true;
+        } else if (arg == "--password-file") {
+            std::string path;
+            value(path);
+            if (!tavi::app::ReadPasswordFile(path, options.password)) {
+                std::cerr << "tavi: cannot read the password from " << path << "\n";
+                return 2;
+            }
+            passwordGiven = true;
+        }
         else if (arg == "--script")
             value(script);
         else if (arg == "--code-page")
@@ -93,6 +107,10 @@ int main(int argc, char** argv) {
     }
     if (options.appDir.empty() || options.account.empty()) {
         Usage(std::cerr);
+        return 2;
+    }
+    if (!passwordGiven && !tavi::app::AskPassword("Password for " + options.account + ": ", options.password)) {
+        std::cerr << "tavi: give the password with --password-file FILE, or start tavi at a terminal\n";
         return 2;
     }
     // The pages name their stylesheet by the app folder's path, which must hold from any folder.

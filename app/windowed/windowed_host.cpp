@@ -15,6 +15,7 @@
 #include "host/dock_form.h"
 #include "host/msgbox.h"
 #include "host/web_browser.h"
+#include "runtime/common/runtime_settings.h"
 #include "runtime/core/host_services.h"
 #include "runtime/gtk/control_view.h"
 #include "runtime/gtk/gtk_skin_view.h"
@@ -132,6 +133,7 @@ constexpr int kPageAnswerBoundMs = 10000;
 WindowedHost::WindowedHost() = default;
 
 WindowedHost::~WindowedHost() {
+    runtime::SetWebOpener(nullptr);
     runtime::SetSkinView(nullptr);
     view_.reset();
     loop_.reset();
@@ -205,6 +207,16 @@ void WindowedHost::Attach(HostApp& host) {
         bool typed = control && control->TypeText(utf8);
         view->SyncNow();
         return typed;
+    });
+    // A web address the plug-in opens goes to the desktop's web browser; nothing else is launched.
+    runtime::SetWebOpener([](const std::string& url) {
+        if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0)
+            return;
+        GError* error = nullptr;
+        if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) {
+            std::cerr << "tavi: no web browser opened " << url << ": " << (error ? error->message : "") << "\n";
+            g_clear_error(&error);
+        }
     });
     RegisterPageCommands(host);
     if (CDockFormEx* main = host.GetMainForm())
