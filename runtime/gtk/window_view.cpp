@@ -13,13 +13,6 @@ namespace {
 constexpr int kMainMinWidth = 300;
 constexpr int kMainMinHeight = 360;
 
-bool SendKey(void* hwnd, unsigned message, unsigned key) {
-    MSG msg;
-    msg.hwnd = hwnd;
-    msg.message = message;
-    msg.wParam = key;
-    return DispatchHostMessage(msg);
-}
 
 } // namespace
 
@@ -241,11 +234,11 @@ gboolean WindowView::KeyPressed(GtkEventControllerKey*, guint keyval, guint, Gdk
     CWnd* focus = CWnd::GetFocus();
     void* target = focus && focus->GetTopLevel() == self->wnd_ ? focus->GetSafeHwnd() : self->handle_;
     if (shift)
-        SendKey(target, WM_KEYDOWN, VK_SHIFT);
-    bool consumed = SendKey(target, WM_KEYDOWN, key);
-    SendKey(target, WM_KEYUP, key);
+        SendKeyMessage(target, WM_KEYDOWN, VK_SHIFT);
+    bool consumed = SendKeyMessage(target, WM_KEYDOWN, key);
+    SendKeyMessage(target, WM_KEYUP, key);
     if (shift)
-        SendKey(target, WM_KEYUP, VK_SHIFT);
+        SendKeyMessage(target, WM_KEYUP, VK_SHIFT);
     self->view_.ScheduleSync();
     return consumed;
 }

@@ -3,6 +3,8 @@
 // main form.
 #pragma once
 
+#include <cstdint>
+
 #include "host/wnd.h"
 
 namespace tavi {
@@ -21,6 +23,9 @@ void RemovePreTranslateHook(PreTranslateHook hook);
 // pre-translation consumed it. User-interface thread.
 bool DispatchHostMessage(MSG& msg);
 
+// A key message (WM_KEYDOWN, WM_CHAR, WM_KEYUP) to the window, through DispatchHostMessage; true
+// when pre-translation consumed it.
+bool SendKeyMessage(void* hwnd, unsigned message, std::uintptr_t wParam);
 // Typing as the keyboard gives it, through DispatchHostMessage to the window: the key's down
 // message, the character (unless pre-translation took the key), the key's up message.
 void TypeCharacter(void* hwnd, char32_t c);

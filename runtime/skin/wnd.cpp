@@ -523,6 +523,8 @@ unsigned VirtualKeyOf(char32_t c) {
     return VK_PACKET;
 }
 
+} // namespace
+
 bool SendKeyMessage(void* hwnd, unsigned message, std::uintptr_t wParam) {
     MSG msg;
     msg.hwnd = hwnd;
@@ -530,8 +532,6 @@ bool SendKeyMessage(void* hwnd, unsigned message, std::uintptr_t wParam) {
     msg.wParam = wParam;
     return DispatchHostMessage(msg);
 }
-
-} // namespace
 
 void TypeCharacter(void* hwnd, char32_t c) {
     unsigned key = VirtualKeyOf(c);

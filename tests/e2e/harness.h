@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "host/common.h"
 #include "host/marshal.h"
 #include "runtime/core/user_store.h"
 #include "service/settings.h"
@@ -368,6 +369,21 @@ private:
     bool stuck_ = false;
     std::string log_;
 };
+
+// The plug-in's settings of a bound account with its stored password credential and this reminder
+// interval, as the settings form stores them.
+inline tavi::Property BoundSettings(const std::string& account, const std::string& password, int interval) {
+    tavi::Property settings;
+    settings.SetInteger(microblog::kKeyBound, 1);
+    settings.SetString(microblog::kKeyAccount, account);
+    settings.SetString(microblog::kKeyPassword, tavi::GetMD5(password));
+    settings.SetInteger(microblog::kKeyPromptEnabled, 1);
+    settings.SetInteger(microblog::kKeyPromptInterval, interval);
+    settings.SetInteger(microblog::kKeyReserved6, 1);
+    settings.SetInteger(microblog::kKeyReserved7, 0);
+    settings.SetInteger(microblog::kKeyReserved8, 0);
+    return settings;
+}
 
 // Shows the plug-in and signs in; an account that is not bound yet is bound from the start panel,
 // which signs in again and ends in the timeline. Two plug-ins that begin their token exchange in the

@@ -83,6 +83,12 @@ TEST_F(WindowedHost, TimelineRenderedByWebKitAndActedOnByClicksInThePage) {
     EXPECT_EQ(service_.Count("POST /statuses/update.json 200"), 1) << service_.Log();
     std::string page = session_->Run("page");
     EXPECT_NE(page.find("窗口里写的 👋 hello"), std::string::npos) << page;
+
+    // The settings form in its own window refuses an account that is not an address, with its balloon.
+    std::string refused = session_->Run("settings\ntype EditAccount \"not an address\"\nclick ButtonOK\n"
+                                        "screenshot " + ShotPath("settings-form") + " MicroBlogConfigForm");
+    EXPECT_NE(LineWith(refused, {"balloon EditAccount"}), "") << refused;
+    EXPECT_NE(LineWith(refused, {"screenshot ", "settings-form"}), "") << refused;
     EXPECT_EQ(session_->Close(), 0) << session_->Log();
 }
 
