@@ -197,6 +197,8 @@ int HostApp::AnswerMessageBox(int buttons, const std::string& title, const std::
     if (!answers_.empty()) {
         answer = answers_.front();
         answers_.pop_front();
+    } else if (dialog_) {
+        answer = dialog_(buttons, CString_to_utf8(title), CString_to_utf8(text));
     } else if (asker_) {
         // A person at the terminal answers the box.
         std::string reply;

@@ -15,6 +15,10 @@
 #include "host/plugin.h"
 #include "runtime/core/tavi_core.h"
 
+namespace tavi {
+class CSkinWebBrowser;
+}
+
 namespace tavi::app {
 
 struct HostOptions {
@@ -76,6 +80,20 @@ public:
     // typed, false when there is none (the box is then declined). Without one, nobody answers.
     using Asker = std::function<bool(const std::string& question, std::string& reply)>;
     void SetAsker(Asker asker) { asker_ = std::move(asker); }
+    // A window that asks the box's own question (buttons, UTF-8 title and text) and gives the
+    // answer; it comes before the asker. The windowed host shows a modal dialog.
+    using MessageBoxDialog = std::function<int(int buttons, const std::string& title, const std::string& text)>;
+    void SetMessageBoxDialog(MessageBoxDialog dialog) { dialog_ = std::move(dialog); }
+    // Prints a line of the session (made safe for a terminal), and a command's error line.
+    void Say(const std::string& utf8Line);
+    void Error(const std::string& message);
+    // A windowed view's typing into an edit's widget (true when it typed); the type command uses it
+    // before typing through the host's key messages itself.
+    using ViewTyper = std::function<bool(CSkinObject* edit, const std::string& utf8)>;
+    void SetViewTyper(ViewTyper typer) { viewTyper_ = std::move(typer); }
+    // The browser control of the page that is shown (the focused form's, else the plug-in
+    // window's), or null.
+    CSkinWebBrowser* ShownBrowser() const;
     // Adds a command that another part of the host program carries out.
     void AddCommand(const std::string& name, std::string usage, std::string help,
                     std::function<void(const std::vector<std::string>& args)> handler) {
@@ -114,8 +132,6 @@ private:
     void RegisterCommands();
     void RegisterUiCommands();
     void Add(const std::string& name, std::string usage, std::string help, Handler handler);
-    void Say(const std::string& utf8Line);
-    void Error(const std::string& message);
     std::vector<LoadedPlugin> FindPlugins();
     bool StartPlugin(LoadedPlugin& loaded);
     void PlacePluginWindows();
@@ -138,6 +154,8 @@ private:
     std::map<std::string, Command> commands_;
     std::deque<int> answers_;
     Asker asker_;
+    MessageBoxDialog dialog_;
+    ViewTyper viewTyper_;
     bool echo_ = false;
     ScreenState shown_;
     bool quit_ = false;

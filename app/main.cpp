@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,16 +14,23 @@
 #include "app/terminal.h"
 #include "host/global_helper.h"
 #include "runtime/net/proxy_settings.h"
+#ifdef TAVI_WINDOWED
+#include "app/windowed/windowed_host.h"
+#endif
 
 namespace {
 
 void Usage(std::ostream& out) {
-    out << "usage: tavi --app-dir DIR --user ACCOUNT --password PASSWORD [--script FILE | --repl]\n"
+    out << "usage: tavi --app-dir DIR --user ACCOUNT [--password-file FILE | --password PASSWORD]\n"
+           "            [--script FILE | --repl] [--gui]\n"
            "            [--code-page GB18030|CP936] [--lang zh-CN|en]\n"
            "            [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://[USER:PASSWORD@]HOST:PORT]\n"
            "            [--exec COMMAND]...  (commands run after loading, before the input)\n"
            "Loads the plug-ins under DIR/plugin/*/ as the messenger user ACCOUNT and runs host\n"
-           "commands from FILE, or from the terminal (type help for the list).\n";
+           "commands from FILE, or from the terminal (type help for the list). With --gui the\n"
+           "messenger's window shows the plug-in, and the commands act on it while it runs.\n"
+           "Without a password option the password is asked for at the terminal, without echo\n"
+           "(a password on the command line is visible to every local user).\n";
     out << tavi::app::MessengerUsage();
 }
 
@@ -36,6 +44,8 @@ int main(int argc, char** argv) {
     std::string proxyText;
     std::vector<std::string> startup;
     bool repl = false;
+    bool gui = false;
+    bool passwordGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string& into) {
@@ -49,8 +59,18 @@ int main(int argc, char** argv) {
             value(options.appDir);
         else if (arg == "--user")
             value(options.account);
-        else if (arg == "--password")
+        else if (arg == "--password") {
             value(options.password);
+            passwordGiven = true;
+        } else if (arg == "--password-file") {
+            std::string path;
+            value(path);
+            if (!tavi::app::ReadPasswordFile(path, options.password)) {
+                std::cerr << "tavi: cannot read the password from " << path << "\n";
+                return 2;
+            }
+            passwordGiven = true;
+        }
         else if (arg == "--script")
             value(script);
         else if (arg == "--code-page")
@@ -74,6 +94,8 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--repl")
             repl = true;
+        else if (arg == "--gui")
+            gui = true;
         else if (arg == "--help" || arg == "-h") {
             Usage(std::cout);
             return 0;
@@ -85,6 +107,10 @@ int main(int argc, char** argv) {
     }
     if (options.appDir.empty() || options.account.empty()) {
         Usage(std::cerr);
+        return 2;
+    }
+    if (!passwordGiven && !tavi::app::AskPassword("Password for " + options.account + ": ", options.password)) {
+        std::cerr << "tavi: give the password with --password-file FILE, or start tavi at a terminal\n";
         return 2;
     }
     // The pages name their stylesheet by the app folder's path, which must hold from any folder.
@@ -120,10 +146,26 @@ int main(int argc, char** argv) {
     }
     // A person at a terminal gets line editing; with a pipe or a script the lines are read as they
     // come. Either way --repl adds the lines that say what changed.
-    bool terminal = repl && script.empty() && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    bool terminal = !gui && repl && script.empty() && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     tavi::app::TerminalOutput terminalOutput;
     std::ostream& out = terminal ? terminalOutput.Stream() : std::cout;
 
+#ifdef TAVI_WINDOWED
+    std::unique_ptr<tavi::app::WindowedHost> windowed;
+    if (gui) {
+        std::string problem;
+        windowed = tavi::app::WindowedHost::Open(options.account, problem);
+        if (!windowed) {
+            std::cerr << "tavi: " << problem << "\n";
+            return 2;
+        }
+    }
+#else
+    if (gui) {
+        std::cerr << "tavi: this build has no windowed host\n";
+        return 2;
+    }
+#endif
     tavi::app::HostApp host(options, out);
     tavi::app::MessengerSession messengerSession(host.GetCore(), messenger, out);
     messengerSession.RegisterCommands([&host](const std::string& name, std::string usage, std::string help,
@@ -138,11 +180,21 @@ int main(int argc, char** argv) {
         host.SetEchoChanges(true);
     }
     messengerSession.Start();
+#ifdef TAVI_WINDOWED
+    if (windowed)
+        windowed->Attach(host);
+#endif
     host.LoadPlugins();
     bool running = true;
     for (const std::string& command : startup)
         if (running)
             running = host.Execute(command);
+#ifdef TAVI_WINDOWED
+    if (running && windowed) {
+        windowed->Run(host, script);
+        running = false;
+    }
+#endif
     if (running && terminal) {
         tavi::app::RunTerminal(host, terminalOutput, tavi::app::DefaultHistoryPath());
     } else {

@@ -1,6 +1,8 @@
 #include "app/terminal.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <optional>
 
@@ -230,6 +233,44 @@ void RunTerminal(HostApp& host, TerminalOutput& output, const std::string& histo
     sigaction(SIGINT, &previous, nullptr);
     if (!historyPath.empty())
         write_history(historyPath.c_str());
+}
+
+bool ReadPasswordFile(const std::string& path, std::string& password) {
+    std::ifstream file(path);
+    if (!file)
+        return false;
+    std::getline(file, password);
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return true;
+}
+
+bool AskPassword(const std::string& prompt, std::string& password) {
+    int fd = open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    termios saved {};
+    bool quiet = tcgetattr(fd, &saved) == 0;
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        silent.c_lflag |= ICANON;
+        quiet = tcsetattr(fd, TCSAFLUSH, &silent) == 0;
+    }
+    if (!quiet) {
+        // Never read a password that would show as it is typed.
+        close(fd);
+        return false;
+    }
+    (void)!write(fd, prompt.data(), prompt.size());
+    password.clear();
+    char c;
+    while (read(fd, &c, 1) == 1 && c != '\n')
+        password.push_back(c);
+    tcsetattr(fd, TCSAFLUSH, &saved);
+    (void)!write(fd, "\n", 1);
+    close(fd);
+    return true;
 }
 
 } // namespace tavi::app

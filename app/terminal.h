@@ -44,4 +44,9 @@ bool UseUtf8Characters();
 // The history file of the person at the terminal: ~/.tavi_history, or empty without a home folder.
 std::string DefaultHistoryPath();
 
+// The first line of the file, as the password; false when the file cannot be read.
+bool ReadPasswordFile(const std::string& path, std::string& password);
+// Asks for a password at the terminal without echoing it; false when there is no terminal.
+bool AskPassword(const std::string& prompt, std::string& password);
+
 } // namespace tavi::app

@@ -35,30 +35,6 @@ std::string DecodeTyped(const std::string& text) {
     return out;
 }
 
-unsigned VirtualKeyOf(char32_t c) {
-    if (c >= U'a' && c <= U'z')
-        return static_cast<unsigned>(c - U'a' + 'A');
-    if ((c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9'))
-        return static_cast<unsigned>(c);
-    if (c == U' ')
-        return VK_SPACE;
-    if (c == U'\n')
-        return VK_RETURN;
-    if (c == U'\t')
-        return VK_TAB;
-    return VK_PACKET;
-}
-
-// A key message as the keyboard gives it: to the window with the focus.
-bool SendKey(unsigned message, std::uintptr_t wParam, void* fallback) {
-    MSG msg;
-    CWnd* focus = CWnd::GetFocus();
-    msg.hwnd = focus ? focus->GetSafeHwnd() : fallback;
-    msg.message = message;
-    msg.wParam = wParam;
-    return runtime::DispatchHostMessage(msg);
-}
-
 bool ParseIndex(const std::string& text, std::size_t& value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
@@ -171,6 +147,11 @@ HostApp::ScreenState HostApp::Snapshot() const {
     return state;
 }
 
+CSkinWebBrowser* HostApp::ShownBrowser() const {
+    std::vector<CSkinWebBrowser*> browsers = FindBrowsers(SearchRoots(), true);
+    return browsers.empty() ? nullptr : browsers.front();
+}
+
 void HostApp::RegisterUiCommands() {
     Add("show", "show", "show the plug-in window in the host layout",
         [this](const std::vector<std::string>&) {
@@ -267,21 +248,21 @@ void HostApp::RegisterUiCommands() {
                 Error("type: " + args[1] + " is disabled");
                 return;
             }
+            // A windowed view types through its widget, as an input method does.
+            if (viewTyper_ && viewTyper_(control, DecodeTyped(args[2]))) {
+                Pump();
+                return;
+            }
             void* handle = edit->GetSafeHwnd();
             edit->SetFocus();
             edit->SendMessage(EM_SETSEL, 0, -1);
             std::u32string typed = runtime::Utf8ToUnicode(DecodeTyped(args[2]));
-            if (typed.empty()) {
-                SendKey(WM_KEYDOWN, VK_DELETE, handle);
-                SendKey(WM_KEYUP, VK_DELETE, handle);
-            }
+            if (typed.empty())
+                runtime::TypeKey(handle, VK_DELETE);
             for (char32_t c : typed) {
-                unsigned key = VirtualKeyOf(c);
-                // A key that pre-translation took (Tab, Enter of a dialog) gives no character.
-                bool consumed = SendKey(WM_KEYDOWN, key, handle);
-                if (!consumed)
-                    SendKey(WM_CHAR, c == U'\n' ? U'\r' : c, handle);
-                SendKey(WM_KEYUP, key, handle);
+                // Each character goes to the window that has the focus then, as the keyboard's do.
+                CWnd* focus = CWnd::GetFocus();
+                runtime::TypeCharacter(focus ? focus->GetSafeHwnd() : handle, c);
             }
             Pump();
         });

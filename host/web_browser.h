@@ -91,6 +91,13 @@ public:
     // Activates a link of the page, as a click on it does. False for an index out of range or
     // when the control went away while it ran.
     bool ActivateLink(std::size_t index);
+    // Activates a link by its address, as a click does (a windowed view reports the links a person
+    // clicks in the page this way): newWindow for a link that opens a new window (target "_blank").
+    // False when the control went away while it ran.
+    bool ActivateUrl(const std::string& url, bool newWindow);
+    // Successful navigations so far: a view loads the page again whenever this moves, also when the
+    // same file was rewritten and navigated to again.
+    int GetNavigationCount() const { return navigations_; }
     // Addresses of the new browser windows that links opened.
     const std::vector<std::string>& GetOpenedWindows() const { return openedWindows_; }
 
@@ -109,6 +116,7 @@ private:
     std::vector<std::string> history_;
     std::vector<std::string> openedWindows_;
     std::string lastError_;
+    int navigations_ = 0;
 };
 
 // Wide text (as the browser reports URLs) in the system code page; characters it cannot hold

@@ -20,6 +20,7 @@ std::mutex stateMutex;
 std::string appPath = "./";
 std::set<void*> msgInstances;
 std::vector<runtime::OpenedWeb> openedWebs;
+std::function<void(const std::string&)> webOpener;
 
 } // namespace
 
@@ -129,8 +130,21 @@ bool IsMsgInstanceRegistered(void* instance) {
 }
 
 void SafeOpenWeb(const std::string& url, int mode) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    openedWebs.push_back({url, mode});
+    std::function<void(const std::string&)> opener;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        openedWebs.push_back({url, mode});
+        opener = webOpener;
+    }
+    if (opener)
+        opener(url);
 }
+
+namespace runtime {
+void SetWebOpener(std::function<void(const std::string& url)> opener) {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    webOpener = std::move(opener);
+}
+} // namespace runtime
 
 } // namespace tavi

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <mutex>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,5 +26,8 @@ struct OpenedWeb {
 };
 std::vector<OpenedWeb> GetOpenedWebs();
 void ClearOpenedWebs();
+// Who opens an address handed to SafeOpenWeb after it is recorded (the windowed host: the
+// desktop's web browser); null records only.
+void SetWebOpener(std::function<void(const std::string& url)> opener);
 
 } // namespace tavi::runtime

@@ -1,5 +1,6 @@
 #include "runtime/core/ui_loop.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace tavi::runtime {
@@ -29,6 +30,8 @@ void UiLoop::Post(Call call) {
         NoteWakeLocked();
     }
     wake_.notify_all();
+    if (UiLoopDriver* driver = driver_.load())
+        driver->Wake();
 }
 
 std::int64_t UiLoop::RealNow() const {
@@ -62,6 +65,8 @@ UiLoop::TimerId UiLoop::AddTimer(std::int64_t delayMilliseconds, Call call) {
         NoteWakeLocked();
     }
     wake_.notify_all();
+    if (UiLoopDriver* driver = driver_.load())
+        driver->Wake();
     return id;
 }
 
@@ -92,6 +97,27 @@ void UiLoop::Wake() {
         NoteWakeLocked();
     }
     wake_.notify_all();
+    if (UiLoopDriver* driver = driver_.load())
+        driver->Wake();
+}
+
+void UiLoop::SetDriver(UiLoopDriver* driver) { driver_.store(driver); }
+
+std::int64_t UiLoop::MillisecondsUntilReady() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!posted_.empty())
+        return 0;
+    std::int64_t now = manual_ ? manualNow_ : RealNow() + offset_;
+    std::int64_t wait = -1;
+    for (auto& [id, timer] : timers_) {
+        // A manual clock moves only by Advance: its timers never fall due by waiting.
+        if (manual_ && timer.due > now)
+            continue;
+        std::int64_t left = std::max<std::int64_t>(0, timer.due - now);
+        if (wait < 0 || left < wait)
+            wait = left;
+    }
+    return wait;
 }
 
 std::uint64_t UiLoop::WakeCount() const {
@@ -151,6 +177,12 @@ bool UiLoop::RunOnce(std::int64_t maxWaitMilliseconds) {
 bool UiLoop::RunOnceSince(std::int64_t maxWaitMilliseconds, std::uint64_t seen) {
     if (RunReadyOnce())
         return true;
+    if (UiLoopDriver* driver = driver_.load()) {
+        // The driver's loop dispatches this loop's work among its other sources.
+        std::int64_t wait = MillisecondsUntilReady();
+        driver->Iterate(wait < 0 ? maxWaitMilliseconds : std::min(wait, maxWaitMilliseconds));
+        return RunReadyOnce();
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     std::int64_t wait = maxWaitMilliseconds;
     if (!manual_) {

@@ -15,6 +15,18 @@
 
 namespace tavi::runtime {
 
+// Another event loop that runs the user-interface loop's work as one of its sources (the windowed
+// host's GLib main context). With a driver, waiting for work means iterating the driver's loop, so
+// windows stay live while a command waits.
+class UiLoopDriver {
+public:
+    virtual ~UiLoopDriver() = default;
+    // Any thread: work was posted or a timer added; the driver wakes its loop.
+    virtual void Wake() = 0;
+    // User-interface thread: one iteration of the driver's loop, blocking up to maxWait for an event.
+    virtual void Iterate(std::int64_t maxWaitMilliseconds) = 0;
+};
+
 class UiLoop {
 public:
     using Call = std::function<void()>;
@@ -64,6 +76,13 @@ public:
     // How many times a wait of the loop ran its whole length with nothing waking it.
     std::uint64_t WaitsSleptThrough() const;
 
+    // User-interface thread: null returns to the loop's own waiting.
+    void SetDriver(UiLoopDriver* driver);
+    // For a driver: milliseconds until work is ready (0 now), or -1 when nothing is pending.
+    std::int64_t MillisecondsUntilReady() const;
+    // For a driver: runs the posted calls and due timers that are ready. True when anything ran.
+    bool DispatchReady() { return RunReadyOnce(); }
+
 private:
     struct Timer {
         std::int64_t due;
@@ -91,6 +110,7 @@ private:
     std::thread::id uiThread_;
     bool uiThreadBound_ = false;
     std::atomic<int> outstanding_{0};
+    std::atomic<UiLoopDriver*> driver_{nullptr};
     // Counts every post, timer, wake and end of outstanding work, under mutex_: a waiter that saw
     // the count before it last looked at its condition does not wait once it has moved, so a wake
     // that comes between the look and the wait is not lost.

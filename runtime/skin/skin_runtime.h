@@ -3,6 +3,8 @@
 // main form.
 #pragma once
 
+#include <cstdint>
+
 #include "host/wnd.h"
 
 namespace tavi {
@@ -20,6 +22,15 @@ void RemovePreTranslateHook(PreTranslateHook hook);
 // to its top-level window (each window once), then dispatched to its window. True when
 // pre-translation consumed it. User-interface thread.
 bool DispatchHostMessage(MSG& msg);
+
+// A key message (WM_KEYDOWN, WM_CHAR, WM_KEYUP) to the window, through DispatchHostMessage; true
+// when pre-translation consumed it.
+bool SendKeyMessage(void* hwnd, unsigned message, std::uintptr_t wParam);
+// Typing as the keyboard gives it, through DispatchHostMessage to the window: the key's down
+// message, the character (unless pre-translation took the key), the key's up message.
+void TypeCharacter(void* hwnd, char32_t c);
+// A key without a character (Delete, Home, End): its down and up messages.
+void TypeKey(void* hwnd, unsigned virtualKey);
 
 // Builds the host's main form (toolbar "ButtonManager" with "ToolbarMicroBlog", the plug-in
 // container), registers it as the main form and returns it, hidden. Null when its build fails.

@@ -105,6 +105,7 @@ bool CSkinWebBrowser::Navigate2(const std::string& url, unsigned short flags, co
         history_.back() = path;
     else
         history_.push_back(path);
+    ++navigations_;
     GetSkinObject()->SetText(utf8_to_CString(title_), 1);
 
     EventSinkParams complete;
@@ -118,31 +119,36 @@ bool CSkinWebBrowser::ActivateLink(std::size_t index) {
     if (index >= links_.size())
         return false;
     BrowserLink link = links_[index];
+    return ActivateUrl(link.url, IsBlankTarget(link.target));
+}
+
+bool CSkinWebBrowser::ActivateUrl(const std::string& url, bool newWindow) {
     std::weak_ptr<void> life = GetSkinObject()->GetLifeToken();
     if (sink_ != nullptr) {
-        std::u32string units = runtime::Utf8ToUnicode(link.url);
+        std::u32string units = runtime::Utf8ToUnicode(url);
         std::wstring wide(units.begin(), units.end());
         sink_->OnLinkUrl(0, wide.c_str(), nullptr);
         if (life.expired())
             return false;
     }
-    if (IsBlankTarget(link.target)) {
+    if (newWindow) {
         bool cancel = false;
         void* newBrowser = nullptr;
+        std::string address = url;
         EventSinkParams request;
         request.dispatch = this;
         request.newDispatch = &newBrowser;
-        request.url = &link.url;
+        request.url = &address;
         request.cancel = &cancel;
         RaiseEvent(DISPID_NEWWINDOW2, request);
         if (life.expired())
             return false;
         if (!cancel)
-            openedWindows_.push_back(link.url);
+            openedWindows_.push_back(url);
         return true;
     }
     // A link without a target replaces the page; the control loads local pages only.
-    Navigate2(link.url, 0);
+    Navigate2(url, 0);
     return !life.expired();
 }
 

@@ -507,5 +507,44 @@ bool DispatchHostMessage(MSG& msg) {
     return false;
 }
 
+namespace {
+
+unsigned VirtualKeyOf(char32_t c) {
+    if (c >= U'a' && c <= U'z')
+        return static_cast<unsigned>(c - U'a' + 'A');
+    if ((c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9'))
+        return static_cast<unsigned>(c);
+    if (c == U' ')
+        return VK_SPACE;
+    if (c == U'\n')
+        return VK_RETURN;
+    if (c == U'\t')
+        return VK_TAB;
+    return VK_PACKET;
+}
+
+} // namespace
+
+bool SendKeyMessage(void* hwnd, unsigned message, std::uintptr_t wParam) {
+    MSG msg;
+    msg.hwnd = hwnd;
+    msg.message = message;
+    msg.wParam = wParam;
+    return DispatchHostMessage(msg);
+}
+
+void TypeCharacter(void* hwnd, char32_t c) {
+    unsigned key = VirtualKeyOf(c);
+    // A key that pre-translation took (Tab, Enter of a dialog) gives no character.
+    if (!SendKeyMessage(hwnd, WM_KEYDOWN, key))
+        SendKeyMessage(hwnd, WM_CHAR, c == U'\n' ? U'\r' : c);
+    SendKeyMessage(hwnd, WM_KEYUP, key);
+}
+
+void TypeKey(void* hwnd, unsigned virtualKey) {
+    SendKeyMessage(hwnd, WM_KEYDOWN, virtualKey);
+    SendKeyMessage(hwnd, WM_KEYUP, virtualKey);
+}
+
 } // namespace runtime
 } // namespace tavi

@@ -31,18 +31,7 @@ protected:
         app_ = std::make_unique<AppFolder>(service_);
     }
     // The demo user's settings as a bound account with a stored password and this interval.
-    tavi::Property Bound(int interval) const {
-        tavi::Property settings;
-        settings.SetInteger(microblog::kKeyBound, 1);
-        settings.SetString(microblog::kKeyAccount, kDemo);
-        settings.SetString(microblog::kKeyPassword, tavi::GetMD5(kDemoPassword));
-        settings.SetInteger(microblog::kKeyPromptEnabled, 1);
-        settings.SetInteger(microblog::kKeyPromptInterval, interval);
-        settings.SetInteger(microblog::kKeyReserved6, 1);
-        settings.SetInteger(microblog::kKeyReserved7, 0);
-        settings.SetInteger(microblog::kKeyReserved8, 0);
-        return settings;
-    }
+    tavi::Property Bound(int interval) const { return e2e::BoundSettings(kDemo, kDemoPassword, interval); }
     // Tries the account with a password typed and OK; the balloon that came of it, or "accepted"
     // when the form closed.
     std::string TryAccount(TaviSession& demo, const std::string& account) {

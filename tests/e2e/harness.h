@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "host/common.h"
 #include "host/marshal.h"
 #include "runtime/core/user_store.h"
 #include "service/settings.h"
@@ -302,10 +303,9 @@ private:
 // so that the test can act (on the service, in another session) between the commands.
 class TaviSession {
 public:
-    TaviSession(const AppFolder& app, const std::string& account, const std::string& password)
-        : process_({std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user", account,
-                    "--password", password},
-                   true) {}
+    TaviSession(const AppFolder& app, const std::string& account, const std::string& password,
+                const std::vector<std::string>& options = {})
+        : process_(Command(app, account, password, options), true) {}
     ~TaviSession() { Quit(); }
 
     bool Started() const { return process_.Started(); }
@@ -354,6 +354,14 @@ public:
     const std::string& Log() const { return log_; }
 
 private:
+    static std::vector<std::string> Command(const AppFolder& app, const std::string& account,
+                                            const std::string& password, const std::vector<std::string>& options) {
+        std::vector<std::string> argv = {std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user",
+                                         account, "--password", password};
+        argv.insert(argv.end(), options.begin(), options.end());
+        return argv;
+    }
+
     ChildProcess process_;
     int runs_ = 0;
     int status_ = -1;
@@ -361,6 +369,21 @@ private:
     bool stuck_ = false;
     std::string log_;
 };
+
+// The plug-in's settings of a bound account with its stored password credential and this reminder
+// interval, as the settings form stores them.
+inline tavi::Property BoundSettings(const std::string& account, const std::string& password, int interval) {
+    tavi::Property settings;
+    settings.SetInteger(microblog::kKeyBound, 1);
+    settings.SetString(microblog::kKeyAccount, account);
+    settings.SetString(microblog::kKeyPassword, tavi::GetMD5(password));
+    settings.SetInteger(microblog::kKeyPromptEnabled, 1);
+    settings.SetInteger(microblog::kKeyPromptInterval, interval);
+    settings.SetInteger(microblog::kKeyReserved6, 1);
+    settings.SetInteger(microblog::kKeyReserved7, 0);
+    settings.SetInteger(microblog::kKeyReserved8, 0);
+    return settings;
+}
 
 // Shows the plug-in and signs in; an account that is not bound yet is bound from the start panel,
 // which signs in again and ends in the timeline. Two plug-ins that begin their token exchange in the

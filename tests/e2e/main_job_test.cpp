@@ -1,6 +1,7 @@
-// The main job as a newcomer meets it: scripts/run starts the servers and tavi in its terminal mode
-// as the demo user. Once with its input from a pipe, as a person would type the commands, and once
-// under tmux, at a real terminal with line editing. Both times the servers must be gone at the end.
+// The main job as a newcomer meets it in a terminal: scripts/run --terminal starts the servers and
+// tavi in its terminal mode as the demo user. Once with its input from a pipe, as a person would
+// type the commands, and once under tmux, at a real terminal with line editing. Both times the
+// servers must be gone at the end.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -69,7 +70,8 @@ std::string FirstPage(const std::string& output) {
 
 TEST(MainJob, SignsInShowsTheTimelinePostsAndStopsItsServers) {
     std::string text = "posted through scripts/run " + std::to_string(getpid());
-    ChildProcess run({"/usr/bin/env", "TAVI_BUILD_DIR=" + std::string(TAVI_BUILD_DIR), "bash", RunScript()}, true);
+    ChildProcess run({"/usr/bin/env", "TAVI_BUILD_DIR=" + std::string(TAVI_BUILD_DIR), "bash", RunScript(), "--terminal"},
+                     true);
     ASSERT_TRUE(run.Started());
     ASSERT_TRUE(run.Write("click BtnPublish\ntype EdtContent \"" + text +
                           "\"\nclick ButtonSend\nwait\npage\nquit\n"));
@@ -103,7 +105,7 @@ public:
         socket_ = "tavi-test-" + std::to_string(getpid());
         std::string command = "env LANG=C.UTF-8 HOME=" + home +
                               " TAVI_BUILD_DIR=" + std::string(TAVI_BUILD_DIR) + " bash " + RunScript() +
-                              "; echo $? > " + exitFile + "; sleep 60";
+                              " --terminal; echo $? > " + exitFile + "; sleep 60";
         started_ = testenv::RunCommand("tmux -L " + socket_ + " new-session -d -x 200 -y 60 '" + command + "'") == 0;
     }
     ~TmuxSession() { testenv::RunCommand("tmux -L " + socket_ + " kill-server 2>/dev/null"); }

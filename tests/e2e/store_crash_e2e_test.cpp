@@ -12,16 +12,7 @@ constexpr const char* kDemo = "demo@velmora.com";
 constexpr const char* kDemoPassword = "demo123";
 
 tavi::Property BoundWithInterval(int interval) {
-    tavi::Property settings;
-    settings.SetInteger(microblog::kKeyBound, 1);
-    settings.SetString(microblog::kKeyAccount, kDemo);
-    settings.SetString(microblog::kKeyPassword, tavi::GetMD5(kDemoPassword));
-    settings.SetInteger(microblog::kKeyPromptEnabled, 1);
-    settings.SetInteger(microblog::kKeyPromptInterval, interval);
-    settings.SetInteger(microblog::kKeyReserved6, 1);
-    settings.SetInteger(microblog::kKeyReserved7, 0);
-    settings.SetInteger(microblog::kKeyReserved8, 0);
-    return settings;
+    return e2e::BoundSettings(kDemo, kDemoPassword, interval);
 }
 
 // SQLite's own verdict on the database file: "ok" when it is sound.
