@@ -72,9 +72,11 @@ void WindowView::Sync() {
     if (!ModelAlive())
         return;
     SyncScope scope;
-    std::string title = Utf8Of(wnd_->GetWindowText());
+    // The main window carries the signed-in messenger account; a form its own caption.
+    std::string title = IsMainForm() && !view_.GetMainTitle().empty() ? view_.GetMainTitle()
+                                                                      : Utf8Of(wnd_->GetWindowText());
     if (title.empty())
-        title = IsMainForm() ? view_.GetMainTitle() : wnd_->GetObjectID();
+        title = wnd_->GetObjectID();
     const char* shownTitle = gtk_window_get_title(GTK_WINDOW(window_));
     if (shownTitle == nullptr || title != shownTitle)
         gtk_window_set_title(GTK_WINDOW(window_), title.c_str());
