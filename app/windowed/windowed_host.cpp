@@ -254,6 +254,18 @@ void WindowedHost::RegisterPageCommands(HostApp& host) {
             start = end + 1;
         }
     };
+    // Runs the host's script in the shown page and prints what it answers, a line at a time.
+    auto printFromPage = [&host, shownPage, sayLines](const std::string& command, const std::string& script,
+                                                      const std::string& empty) {
+        WebKitWebView* page = shownPage(command);
+        if (page == nullptr)
+            return;
+        std::string text;
+        if (!runtime::gtk::GtkSkinView::EvaluateInPage(page, script, text, kPageAnswerBoundMs))
+            host.Error(command + ": " + text);
+        else
+            sayLines(text, empty);
+    };
     host.AddCommand("answer", "answer yes|no|cancel",
                     "click that button of the open message box, or answer the next one so",
                     [&host, view](const std::vector<std::string>& args) {
@@ -269,14 +281,11 @@ void WindowedHost::RegisterPageCommands(HostApp& host) {
                     });
     host.AddCommand("inspect", "inspect SELECTOR [PROPERTY]",
                     "count the page's elements that match a CSS selector, and the computed style of the first",
-                    [&host, shownPage, sayLines](const std::vector<std::string>& args) {
+                    [&host, printFromPage](const std::vector<std::string>& args) {
                         if (args.size() < 2 || args.size() > 3) {
                             host.Error("inspect: give a CSS selector, and a style property");
                             return;
                         }
-                        WebKitWebView* page = shownPage("inspect");
-                        if (page == nullptr)
-                            return;
                         gchar* selector = g_strescape(args[1].c_str(), nullptr);
                         gchar* property = g_strescape(args.size() == 3 ? args[2].c_str() : "", nullptr);
                         std::string script = std::string("(function (s, p) { const all = document.querySelectorAll(s);"
@@ -287,31 +296,15 @@ void WindowedHost::RegisterPageCommands(HostApp& host) {
                                              selector + "\", \"" + property + "\")";
                         g_free(selector);
                         g_free(property);
-                        std::string text;
-                        if (!runtime::gtk::GtkSkinView::EvaluateInPage(page, script, text, kPageAnswerBoundMs))
-                            host.Error("inspect: " + text);
-                        else
-                            sayLines(text, "no answer");
+                        printFromPage("inspect", script, "no answer");
                     });
     host.AddCommand("page", "page", "print the page in the browser as text",
-                    [&host, shownPage, sayLines](const std::vector<std::string>&) {
-                        WebKitWebView* page = shownPage("page");
-                        std::string text;
-                        if (page && !runtime::gtk::GtkSkinView::EvaluateInPage(page, kPageScript, text,
-                                                                               kPageAnswerBoundMs))
-                            host.Error("page: " + text);
-                        else if (page)
-                            sayLines(text, "empty page");
+                    [printFromPage](const std::vector<std::string>&) {
+                        printFromPage("page", kPageScript, "empty page");
                     });
     host.AddCommand("links", "links", "list the links of the page in the browser",
-                    [&host, shownPage, sayLines](const std::vector<std::string>&) {
-                        WebKitWebView* page = shownPage("links");
-                        std::string text;
-                        if (page && !runtime::gtk::GtkSkinView::EvaluateInPage(page, kLinksScript, text,
-                                                                               kPageAnswerBoundMs))
-                            host.Error("links: " + text);
-                        else if (page)
-                            sayLines(text, "no links");
+                    [printFromPage](const std::vector<std::string>&) {
+                        printFromPage("links", kLinksScript, "no links");
                     });
     host.AddCommand(
         "follow", "follow N", "activate link N of the page, as a click does",
