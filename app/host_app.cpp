@@ -11,6 +11,7 @@
 
 #include "app/screen_text.h"
 #include "host/common.h"
+#include "host/microblog_service.h"
 #include "host/msgbox.h"
 #include "host/skin.h"
 #include "runtime/common/runtime_settings.h"
@@ -156,8 +157,10 @@ HostApp::HostApp(HostOptions options, std::ostream& out) : options_(std::move(op
     mainForm_ = runtime::CreateHostMainForm();
     if (mainForm_ == nullptr)
         Error("cannot build the main form: " + CSkinManager::GetInstance()->GetLastError());
-    else
+    else {
         layout_.SetContainer(mainForm_->GetPluginContainer());
+        mainForm_->GetSkinObject()->ListenEvent(kSkinEventClick, SkinEventHandler(this, &HostApp::OnMainFormClick));
+    }
     runtime::SetMessageBoxResponder([this](const runtime::MessageBoxRequest& request) {
         return AnswerMessageBox(request.buttons, request.title, request.text);
     });
@@ -246,9 +249,61 @@ bool HostApp::StartPlugin(LoadedPlugin& loaded) {
     if (!plugin->OnLoad(parent, &layout_))
         Error("plug-in did not load: " + CString_to_utf8(plugin->name));
     plugins_.push_back(loaded);
+    if (core_->GetMicroBlogService() != nullptr && IsFileExist(plugin->iconFilePath))
+        ShowToolbarIcon(plugin->iconFilePath);
     PlacePluginWindows();
     Say("loaded " + CString_to_utf8(plugin->name) + " (" + std::to_string(plugin->pluginId) + ")");
     return true;
+}
+
+std::vector<std::pair<unsigned long long, std::string>> HostApp::PluginMenuItems() {
+    std::vector<std::pair<unsigned long long, std::string>> items;
+    for (LoadedPlugin& loaded : plugins_) {
+        if (IMenu* menu = loaded.plugin->GetPluginMenu()) {
+            items.emplace_back(menu->GetID(), CString_to_utf8(menu->GetText()));
+            menu->Release();
+        }
+    }
+    return items;
+}
+
+bool HostApp::ChoosePluginMenu(unsigned long long id) {
+    bool chosen = false;
+    // A choice may unload nothing but may open forms: the list is walked by index.
+    for (std::size_t i = 0; i < plugins_.size() && !chosen; ++i) {
+        IMenu* menu = plugins_[i].plugin->GetPluginMenu();
+        if (menu == nullptr)
+            continue;
+        if (menu->GetID() == id) {
+            menu->Choose();
+            chosen = true;
+        }
+        menu->Release();
+    }
+    Pump();
+    return chosen;
+}
+
+void HostApp::ShowToolbarIcon(const std::string& path) {
+    CSkinButtonManager* buttons = mainForm_ ? mainForm_->GetButtonManager() : nullptr;
+    CSkinButton* button = buttons ? buttons->FindButton(kToolbarMicroBlogId) : nullptr;
+    if (button == nullptr || button->GetImagePath() == path)
+        return;
+    button->SetImagePath(path);
+    buttons->RePositionSubControls();
+    buttons->Refresh();
+}
+
+void HostApp::OnMainFormClick(CSkinObject* sender, void*) {
+    if (sender == nullptr || sender->GetObjectID() != kToolbarMicroBlogId)
+        return;
+    // The plug-in comes forward in the host layout and shows its timeline, or its settings when no
+    // account is bound.
+    microblog::IMicroBlogService* service = core_->GetMicroBlogService();
+    if (service == nullptr)
+        return;
+    PlacePluginWindows();
+    service->ShowPlugin();
 }
 
 void HostApp::PlacePluginWindows() {
@@ -317,6 +372,7 @@ void HostApp::UnloadPlugins() {
         for (IPluginWindow* window : container->GetPluginWindows())
             layout_.Forget(window);
     }
+    ShowToolbarIcon("");
     for (auto it = plugins_.rbegin(); it != plugins_.rend(); ++it) {
         if (it->hook)
             runtime::RemovePreTranslateHook(it->hook);
@@ -398,22 +454,13 @@ void HostApp::RegisterCommands() {
                 Error("menu: not a menu id: " + args[1]);
                 return;
             }
-            bool chosen = false;
-            for (LoadedPlugin& loaded : plugins_) {
-                IMenu* menu = loaded.plugin->GetPluginMenu();
-                if (menu == nullptr)
-                    continue;
-                if (wanted < 0) {
-                    Say(std::to_string(menu->GetID()) + " " + CString_to_utf8(menu->GetText()));
-                } else if (menu->GetID() == static_cast<unsigned long long>(wanted)) {
-                    menu->Choose();
-                    chosen = true;
-                }
-                menu->Release();
+            if (wanted < 0) {
+                for (const auto& [id, text] : PluginMenuItems())
+                    Say(std::to_string(id) + " " + text);
+                return;
             }
-            if (wanted >= 0 && !chosen)
+            if (!ChoosePluginMenu(static_cast<unsigned long long>(wanted)))
                 Error("menu: no item " + args[1]);
-            Pump();
         });
     Add("settings", "settings", "open the plug-in's settings", [this](const std::vector<std::string>&) {
         if (plugins_.empty()) {

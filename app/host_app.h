@@ -83,6 +83,10 @@ public:
     // A window that asks the box's own question (buttons, UTF-8 title and text) and gives the
     // answer; it comes before the asker. The windowed host shows a modal dialog.
     using MessageBoxDialog = std::function<int(int buttons, const std::string& title, const std::string& text)>;
+    // The plug-ins' menu items (id and text), and choosing one as the messenger's menu does; false
+    // when no loaded plug-in has the item.
+    std::vector<std::pair<unsigned long long, std::string>> PluginMenuItems();
+    bool ChoosePluginMenu(unsigned long long id);
     void SetMessageBoxDialog(MessageBoxDialog dialog) { dialog_ = std::move(dialog); }
     // Prints a line of the session (made safe for a terminal), and a command's error line.
     void Say(const std::string& utf8Line);
@@ -135,6 +139,10 @@ private:
     std::vector<LoadedPlugin> FindPlugins();
     bool StartPlugin(LoadedPlugin& loaded);
     void PlacePluginWindows();
+    // The microblog plug-in's toolbar button: its icon while the plug-in is loaded, and its click,
+    // which shows the plug-in as the messenger does.
+    void ShowToolbarIcon(const std::string& path);
+    void OnMainFormClick(CSkinObject* sender, void* data);
     int AnswerMessageBox(int buttons, const std::string& title, const std::string& text);
 
     // What the UI commands act on: the focused form first, then the shown plug-in window, then

@@ -29,8 +29,9 @@ void Usage(std::ostream& out) {
            "Loads the plug-ins under DIR/plugin/*/ as the messenger user ACCOUNT and runs host\n"
            "commands from FILE, or from the terminal (type help for the list). With --gui the\n"
            "messenger's window shows the plug-in, and the commands act on it while it runs.\n"
-           "Without a password option the password is asked for at the terminal, without echo\n"
-           "(a password on the command line is visible to every local user).\n";
+           "Without a password option the password is asked for at the terminal, without echo,\n"
+           "or with --gui in a sign-in window, which also asks for the account when --user is not\n"
+           "given (a password on the command line is visible to every local user).\n";
     out << tavi::app::MessengerUsage();
 }
 
@@ -105,11 +106,14 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (options.appDir.empty() || options.account.empty()) {
+    // The windowed host asks for the account and password in its sign-in window.
+    bool signInWindow = gui && !passwordGiven;
+    if (options.appDir.empty() || (options.account.empty() && !signInWindow)) {
         Usage(std::cerr);
         return 2;
     }
-    if (!passwordGiven && !tavi::app::AskPassword("Password for " + options.account + ": ", options.password)) {
+    if (!passwordGiven && !gui &&
+        !tavi::app::AskPassword("Password for " + options.account + ": ", options.password)) {
         std::cerr << "tavi: give the password with --password-file FILE, or start tavi at a terminal\n";
         return 2;
     }
@@ -129,7 +133,8 @@ int main(int argc, char** argv) {
         tavi::SetProxyCfg(proxy);
     }
     // The account names the user's folder under <app>/users/.
-    if (options.account.find('/') != std::string::npos || options.account[0] == '.') {
+    if (!signInWindow &&
+        (options.account.find('/') != std::string::npos || options.account[0] == '.')) {
         std::cerr << "tavi: not an account name: " << options.account << "\n";
         return 2;
     }
@@ -158,6 +163,10 @@ int main(int argc, char** argv) {
         if (!windowed) {
             std::cerr << "tavi: " << problem << "\n";
             return 2;
+        }
+        if (signInWindow && !windowed->AskSignIn(options.account, options.password)) {
+            std::cerr << "tavi: not signed in\n";
+            return 1;
         }
     }
 #else

@@ -5,6 +5,7 @@
 #include "frame/microblog_window.h"
 #include "host/common.h"
 #include "host/core.h"
+#include "host/dock_form.h"
 #include "host/services.h"
 #include "host/skin_manager.h"
 #include "http/http_exchanges.h"
@@ -160,6 +161,18 @@ void MicroBlogApp::ResetSkinFile() {
 
 int MicroBlogApp::PreTranslateMessage(void* message) {
     tavi::ModuleStateGuard guard(GetModuleState());
+    // F5 in the messenger's main window, while the plug-in's window shows there, reloads the
+    // timeline as the tool strip's refresh button does.
+    auto* msg = static_cast<tavi::MSG*>(message);
+    if (msg != nullptr && msg->message == tavi::WM_KEYDOWN && msg->wParam == tavi::VK_F5 && window_ != nullptr &&
+        window_->IsShown()) {
+        tavi::CWnd* target = tavi::CWnd::FromHandle(msg->hwnd);
+        if (target != nullptr &&
+            target->GetTopLevel() == static_cast<tavi::CWnd*>(tavi::CSkinWndManager::GetInstance()->GetMainForm())) {
+            window_->RefreshTimeline();
+            return 1;
+        }
+    }
     // The plug-in's own windows are its forms: they see the message first (the settings form tells
     // typing into its account and password edits from there).
     return PreTranslateFormMessage(message);

@@ -18,6 +18,8 @@ class IPluginWindow;
 constexpr const char* kMainFormId = "TaviMainForm";
 constexpr const char* kButtonManagerId = "ButtonManager";
 constexpr const char* kPluginContainerId = "PluginContainer";
+// The toolbar button of the microblog plug-in: its text is the count of new posts, a click shows it.
+constexpr const char* kToolbarMicroBlogId = "ToolbarMicroBlog";
 
 // Holds the plug-in windows; one of them is active (visible) at a time.
 class CSkinPluginContainer : public CSkinPanel {

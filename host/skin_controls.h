@@ -57,6 +57,9 @@ public:
     bool ApplyBuildAttributes(const SkinBuildNode& node, std::string& error) override;
     // The image the skin names for the button, or empty.
     const std::string& GetImagePath() const { return imagePath_; }
+    // The host gives a plug-in's toolbar button the plug-in's icon; empty removes it. The caller
+    // re-lays out and repaints.
+    void SetImagePath(const std::string& path) { imagePath_ = path; }
 
 private:
     std::string imagePath_;

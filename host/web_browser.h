@@ -98,6 +98,12 @@ public:
     // Successful navigations so far: a view loads the page again whenever this moves, also when the
     // same file was rewritten and navigated to again.
     int GetNavigationCount() const { return navigations_; }
+    // A view that draws the page raises DownloadBegin and DocumentComplete as its engine starts and
+    // finishes loading the page; Navigate2 then no longer raises them itself.
+    void SetLoadEventsFromView(bool fromView) { loadEventsFromView_ = fromView; }
+    // The view's engine started (finished false) or finished loading the page. False when the
+    // control went away while its parent handled the event.
+    bool RaiseLoadEvent(bool finished);
     // Addresses of the new browser windows that links opened.
     const std::vector<std::string>& GetOpenedWindows() const { return openedWindows_; }
 
@@ -117,6 +123,7 @@ private:
     std::vector<std::string> openedWindows_;
     std::string lastError_;
     int navigations_ = 0;
+    bool loadEventsFromView_ = false;
 };
 
 // Wide text (as the browser reports URLs) in the system code page; characters it cannot hold

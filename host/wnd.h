@@ -59,6 +59,7 @@ constexpr unsigned VK_SPACE = 0x20;
 constexpr unsigned VK_END = 0x23;
 constexpr unsigned VK_HOME = 0x24;
 constexpr unsigned VK_DELETE = 0x2E;
+constexpr unsigned VK_F5 = 0x74;
 constexpr unsigned VK_PACKET = 0xE7; // a character that has no key of its own
 
 // ShowWindow commands.

@@ -22,6 +22,15 @@
 #include "runtime/gtk/main_context_loop.h"
 
 namespace tavi::app {
+
+// The main window's title bar: the account as its title, and the menu with the plug-ins' items
+// (filled each time it opens, as the plug-ins may change them) and the host's own Quit.
+struct MenuBar {
+    HostApp* host;
+    runtime::gtk::GtkSkinView* view;
+    bool* running;
+};
+
 namespace {
 
 bool HasDisplay() {
@@ -118,8 +127,16 @@ constexpr const char* kPageScript = R"js(
 })()
 )js";
 
+// A count of at most nine digits.
+bool ParseCount(const std::string& text, int& count) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    count = std::stoi(text);
+    return true;
+}
+
 // Clicks link N inside the page, as a person's click does; "count N" when there is no such link.
-std::string FollowScript(std::size_t number) {
+std::string FollowScript(int number) {
     return "(function (n) { const a = document.querySelectorAll('a[href]');"
            " if (n > a.length) return 'count ' + a.length;"
            " a[n - 1].scrollIntoView({block: 'center'}); a[n - 1].click(); return 'ok'; })(" +
@@ -127,6 +144,58 @@ std::string FollowScript(std::size_t number) {
 }
 
 constexpr int kPageAnswerBoundMs = 10000;
+
+void FillMenu(GtkMenuButton* button, gpointer data) {
+    auto* bar = static_cast<MenuBar*>(data);
+    GMenu* menu = g_menu_new();
+    GMenu* plugins = g_menu_new();
+    for (const auto& [id, text] : bar->host->PluginMenuItems()) {
+        GMenuItem* item = g_menu_item_new(text.c_str(), nullptr);
+        g_menu_item_set_action_and_target_value(item, "host.menu", g_variant_new_uint64(id));
+        g_menu_append_item(plugins, item);
+        g_object_unref(item);
+    }
+    g_menu_append_section(menu, nullptr, G_MENU_MODEL(plugins));
+    g_menu_append(menu, "退出", "host.quit");
+    gtk_menu_button_set_menu_model(button, G_MENU_MODEL(menu));
+    g_object_unref(plugins);
+    g_object_unref(menu);
+}
+
+void ChooseMenu(GSimpleAction*, GVariant* parameter, gpointer data) {
+    auto* bar = static_cast<MenuBar*>(data);
+    bar->host->ChoosePluginMenu(g_variant_get_uint64(parameter));
+    bar->view->ScheduleSync();
+}
+
+void Quit(GSimpleAction*, GVariant*, gpointer data) {
+    *static_cast<MenuBar*>(data)->running = false;
+}
+
+void DecorateMainWindow(GtkWindow* window, MenuBar* bar) {
+    GSimpleActionGroup* actions = g_simple_action_group_new();
+    GSimpleAction* choose = g_simple_action_new("menu", G_VARIANT_TYPE_UINT64);
+    g_signal_connect(choose, "activate", G_CALLBACK(ChooseMenu), bar);
+    g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(choose));
+    g_object_unref(choose);
+    GSimpleAction* quit = g_simple_action_new("quit", nullptr);
+    g_signal_connect(quit, "activate", G_CALLBACK(Quit), bar);
+    g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(quit));
+    g_object_unref(quit);
+    gtk_widget_insert_action_group(GTK_WIDGET(window), "host", G_ACTION_GROUP(actions));
+    g_object_unref(actions);
+
+    GtkWidget* header = gtk_header_bar_new();
+    gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(header), ":minimize,close");
+    GtkWidget* button = gtk_menu_button_new();
+    gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(button), "open-menu-symbolic");
+    gtk_widget_set_tooltip_text(button, "菜单");
+    gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL, "菜单", -1);
+    gtk_widget_set_name(button, "HostMenu");
+    gtk_menu_button_set_create_popup_func(GTK_MENU_BUTTON(button), FillMenu, bar, nullptr);
+    gtk_header_bar_pack_end(GTK_HEADER_BAR(header), button);
+    gtk_window_set_titlebar(window, header);
+}
 
 } // namespace
 
@@ -162,6 +231,8 @@ std::unique_ptr<WindowedHost> WindowedHost::Open(const std::string& account, std
 void WindowedHost::Attach(HostApp& host) {
     runtime::gtk::GtkSkinView* view = view_.get();
     view->onMainWindowClosed = [this] { running_ = false; };
+    menuBar_ = std::make_unique<MenuBar>(MenuBar{&host, view, &running_});
+    view->decorateMainWindow = [bar = menuBar_.get()](GtkWindow* window) { DecorateMainWindow(window, bar); };
     host.SetMessageBoxDialog([view](int buttons, const std::string& title, const std::string& text) {
         return view->RunMessageBox(buttons, title, text);
     });
@@ -298,6 +369,20 @@ void WindowedHost::RegisterPageCommands(HostApp& host) {
                         g_free(property);
                         printFromPage("inspect", script, "no answer");
                     });
+    host.AddCommand("loaded", "loaded [N]",
+                    "print how many pages the browser finished loading; with N, first wait until it has",
+                    [&host, view](const std::vector<std::string>& args) {
+                        int wanted = 0;
+                        if (args.size() > 2 || (args.size() == 2 && !ParseCount(args[1], wanted))) {
+                            host.Error("loaded: give the number of pages to wait for");
+                            return;
+                        }
+                        if (!runtime::gtk::GtkSkinView::RunUntil(
+                                [&] { return view->PagesFinished() >= wanted; }, kPageAnswerBoundMs))
+                            host.Error("loaded: only " + std::to_string(view->PagesFinished()) + " pages finished");
+                        else
+                            host.Say("loaded " + std::to_string(view->PagesFinished()));
+                    });
     host.AddCommand("page", "page", "print the page in the browser as text",
                     [printFromPage](const std::vector<std::string>&) {
                         printFromPage("page", kPageScript, "empty page");
@@ -309,10 +394,8 @@ void WindowedHost::RegisterPageCommands(HostApp& host) {
     host.AddCommand(
         "follow", "follow N", "activate link N of the page, as a click does",
         [&host, view, shownPage](const std::vector<std::string>& args) {
-            std::size_t number = 0;
-            if (args.size() != 2 || args[1].empty() || args[1].size() > 9 ||
-                args[1].find_first_not_of("0123456789") != std::string::npos ||
-                (number = std::stoul(args[1])) == 0) {
+            int number = 0;
+            if (args.size() != 2 || !ParseCount(args[1], number) || number == 0) {
                 host.Error("follow: give the number of a link (see links)");
                 return;
             }

@@ -14,6 +14,10 @@ class MainContextLoop;
 namespace tavi::app {
 
 class HostApp;
+struct MenuBar;
+
+// Whether the account can name the user's folder; the reason, for a person, when not.
+bool IsUsableAccount(const std::string& account, std::string& problem);
 
 class WindowedHost {
 public:
@@ -24,6 +28,9 @@ public:
     WindowedHost(const WindowedHost&) = delete;
     WindowedHost& operator=(const WindowedHost&) = delete;
 
+    // Asks for the messenger account (the one given stands in the field) and password in a sign-in
+    // window; false when the person cancels or closes it. The main window takes the account's name.
+    bool AskSignIn(std::string& account, std::string& password);
     // Gives the host its windowed parts (dialogs, notices, balloons, the screenshot command) and
     // shows the main window.
     void Attach(HostApp& host);
@@ -38,6 +45,7 @@ private:
     void RegisterPageCommands(HostApp& host);
     std::unique_ptr<runtime::gtk::MainContextLoop> loop_;
     std::unique_ptr<runtime::gtk::GtkSkinView> view_;
+    std::unique_ptr<MenuBar> menuBar_;
     bool running_ = true;
 };
 

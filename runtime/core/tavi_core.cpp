@@ -334,6 +334,10 @@ microblog::IMicroBlogService* TaviCore::GetSettingsService(const std::string& na
     return AsSettingsOwner(GetUserDataOwner(name));
 }
 
+microblog::IMicroBlogService* TaviCore::GetMicroBlogService() {
+    return AsSettingsOwner(GetService(kServiceMicroBlog));
+}
+
 int TaviCore::RequestSettingsSync() {
     // Looked up again one by one: a sync request may run plug-in code that changes the registrations.
     int asked = 0;

@@ -99,6 +99,8 @@ public:
     // the data of a name (null when none does).
     std::vector<std::string> GetSyncedUserDataNames();
     microblog::IMicroBlogService* GetSettingsService(const std::string& name);
+    // The microblog plug-in's service while it is registered, for the toolbar button that shows it.
+    microblog::IMicroBlogService* GetMicroBlogService();
     // User-interface thread: asks the owner of the synced user data of that name to upload the stored
     // copy; false when nobody syncs it.
     bool RequestSettingsUpload(const std::string& name);

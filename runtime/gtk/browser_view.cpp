@@ -21,6 +21,20 @@ std::string FileUri(const std::string& path) {
     return out;
 }
 
+// Moves the focus STEP statuses on from the focused one (from the top or the bottom when none is).
+constexpr const char* kMoveScript = R"js((function (step) {
+    const all = Array.from(document.querySelectorAll('.status'));
+    if (all.length === 0) return 0;
+    const focused = document.activeElement && document.activeElement.closest
+        ? document.activeElement.closest('.status') : null;
+    let next = focused ? all.indexOf(focused) + step : (step > 0 ? 0 : all.length - 1);
+    next = Math.max(0, Math.min(all.length - 1, next));
+    if (!all[next].hasAttribute('tabindex')) all[next].tabIndex = -1;
+    all[next].focus({preventScroll: true});
+    all[next].scrollIntoView({block: 'nearest'});
+    return next + 1;
+}))js";
+
 class BrowserView : public ControlView {
 public:
     BrowserView(GtkSkinView& view, CSkinObject* object) : ControlView(view, object, webkit_web_view_new()) {
@@ -36,9 +50,22 @@ public:
         g_signal_connect(widget_, "decide-policy", G_CALLBACK(DecidePolicy), this);
         g_signal_connect(widget_, "create", G_CALLBACK(Create), this);
         g_signal_connect(widget_, "load-changed", G_CALLBACK(LoadChanged), this);
+        GtkEventController* keys = gtk_event_controller_key_new();
+        gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
+        g_signal_connect(keys, "key-pressed", G_CALLBACK(KeyPressed), this);
+        gtk_widget_add_controller(widget_, keys);
         gtk_widget_add_css_class(widget_, "skin-browser");
+        // The engine's own start and finish of a load are the control's DownloadBegin and
+        // DocumentComplete.
+        if (CSkinWebBrowser* browser = Browser())
+            browser->SetLoadEventsFromView(true);
         gtk_accessible_update_property(GTK_ACCESSIBLE(widget_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                        object->GetObjectID().c_str(), -1);
+    }
+
+    ~BrowserView() override {
+        if (CSkinWebBrowser* browser = Browser())
+            browser->SetLoadEventsFromView(false);
     }
 
     void Update() override {
@@ -111,8 +138,27 @@ private:
 
     static void LoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<BrowserView*>(data);
-        if (event == WEBKIT_LOAD_FINISHED)
+        if (event != WEBKIT_LOAD_STARTED && event != WEBKIT_LOAD_FINISHED)
+            return;
+        bool finished = event == WEBKIT_LOAD_FINISHED;
+        if (finished)
             self->view_.OnPageLoadFinished(self);
+        if (CSkinWebBrowser* browser = self->Browser())
+            browser->RaiseLoadEvent(finished);
+        self->InputDone();
+    }
+
+    // j and k move the keyboard focus to the next and the previous status of the page, which comes
+    // into view; from there Tab reaches its links and Enter follows the focused one.
+    static gboolean KeyPressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer data) {
+        auto* self = static_cast<BrowserView*>(data);
+        constexpr auto kModifiers = static_cast<GdkModifierType>(GDK_CONTROL_MASK | GDK_ALT_MASK | GDK_SUPER_MASK);
+        if ((state & kModifiers) != 0 || (keyval != GDK_KEY_j && keyval != GDK_KEY_k))
+            return FALSE;
+        std::string script = std::string(kMoveScript) + "(" + (keyval == GDK_KEY_j ? "1" : "-1") + ")";
+        webkit_web_view_evaluate_javascript(self->WebView(), script.c_str(), static_cast<gssize>(script.size()),
+                                            nullptr, nullptr, nullptr, nullptr, nullptr);
+        return TRUE;
     }
 
     int shownCount_ = -1;

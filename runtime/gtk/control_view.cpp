@@ -13,6 +13,9 @@ namespace {
 
 int syncDepth = 0;
 
+// The side of a button's image, in pixels (the toolbar gives a button 20 pixels for it).
+constexpr int kButtonImageSize = 16;
+
 PangoAttrList* ColorAttributes(COLORREF color, int pointSize, bool underline) {
     PangoAttrList* list = pango_attr_list_new();
     auto channel = [](unsigned value) { return static_cast<guint16>((value & 0xFF) * 257); };
@@ -108,7 +111,15 @@ public:
     ButtonView(GtkSkinView& view, CSkinObject* object, bool link) : ControlView(view, object, gtk_button_new()) {
         label_ = gtk_label_new("");
         gtk_label_set_ellipsize(GTK_LABEL(label_), PANGO_ELLIPSIZE_END);
-        gtk_button_set_child(GTK_BUTTON(widget_), label_);
+        // A button the skin (or the host) gives an image shows it before its text.
+        image_ = gtk_image_new();
+        gtk_image_set_pixel_size(GTK_IMAGE(image_), kButtonImageSize);
+        gtk_widget_set_visible(image_, FALSE);
+        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+        gtk_widget_set_halign(box, GTK_ALIGN_CENTER);
+        gtk_box_append(GTK_BOX(box), image_);
+        gtk_box_append(GTK_BOX(box), label_);
+        gtk_button_set_child(GTK_BUTTON(widget_), box);
         if (link) {
             gtk_button_set_has_frame(GTK_BUTTON(widget_), FALSE);
             gtk_widget_add_css_class(widget_, "skin-link");
@@ -127,8 +138,17 @@ public:
         std::string text = Utf8Of(object->GetText());
         if (text != gtk_label_get_text(GTK_LABEL(label_))) {
             gtk_label_set_text(GTK_LABEL(label_), text.c_str());
+            gtk_widget_set_visible(label_, !text.empty() || imagePath_.empty());
             gtk_accessible_update_property(GTK_ACCESSIBLE(widget_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                            text.empty() ? object->GetObjectID().c_str() : text.c_str(), -1);
+        }
+        auto* button = dynamic_cast<CSkinButton*>(object);
+        std::string image = button ? button->GetImagePath() : std::string();
+        if (image != imagePath_) {
+            imagePath_ = image;
+            gtk_image_set_from_file(GTK_IMAGE(image_), image.empty() ? nullptr : image.c_str());
+            gtk_widget_set_visible(image_, !image.empty());
+            gtk_widget_set_visible(label_, !text.empty() || image.empty());
         }
         if (auto* label = dynamic_cast<CSkinLabel*>(object)) {
             if (label->GetTextColor() != color_) {
@@ -150,6 +170,8 @@ private:
         self->InputDone();
     }
     GtkWidget* label_;
+    GtkWidget* image_;
+    std::string imagePath_;
     bool link_ = false;
     COLORREF color_ = 0xFFFFFFFF;
 };

@@ -136,10 +136,15 @@ bool GtkSkinView::SaveScreenshot(CWnd* window, const std::string& path, std::str
         error = "the window is not shown";
         return false;
     }
-    // The window's content (the decorations are the window manager's).
+    // The window's content, under the host's title bar when it has one (the other decorations are
+    // the window manager's).
     GtkWidget* widget = gtk_window_get_child(shown);
+    GtkWidget* titlebar = gtk_window_get_titlebar(shown);
+    if (titlebar != nullptr && !gtk_widget_get_mapped(titlebar))
+        titlebar = nullptr;
     int width = gtk_widget_get_width(widget);
     int height = gtk_widget_get_height(widget);
+    int barHeight = titlebar ? gtk_widget_get_height(titlebar) : 0;
     GskRenderer* renderer = gtk_native_get_renderer(GTK_NATIVE(shown));
     if (width <= 0 || height <= 0 || renderer == nullptr) {
         error = "the window has not been drawn yet";
@@ -162,9 +167,17 @@ bool GtkSkinView::SaveScreenshot(CWnd* window, const std::string& path, std::str
     }
     g_signal_handler_disconnect(paintable, handler);
     GtkSnapshot* snapshot = gtk_snapshot_new();
+    if (titlebar != nullptr) {
+        GdkPaintable* bar = gtk_widget_paintable_new(titlebar);
+        gdk_paintable_snapshot(bar, snapshot, width, barHeight);
+        g_object_unref(bar);
+        graphene_point_t below = GRAPHENE_POINT_INIT(0, static_cast<float>(barHeight));
+        gtk_snapshot_translate(snapshot, &below);
+    }
     gdk_paintable_snapshot(paintable, snapshot, width, height);
     GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
     g_object_unref(paintable);
+    height += barHeight;
     if (node == nullptr) {
         error = "the window drew nothing";
         return false;

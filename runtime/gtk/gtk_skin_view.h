@@ -49,6 +49,9 @@ public:
     const std::string& GetMainTitle() const { return mainTitle_; }
     // Called when a person closes the main window.
     std::function<void()> onMainWindowClosed;
+    // Called once with the main window before it is first shown: the host adds what is its own
+    // there (its title bar and menu).
+    std::function<void(GtkWindow*)> decorateMainWindow;
 
     // The GtkWindow of a top-level skin window, or null.
     GtkWindow* WindowOf(CWnd* window) const;

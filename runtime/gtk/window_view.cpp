@@ -86,6 +86,8 @@ void WindowView::Sync() {
         configured_ = true;
         if (IsMainForm()) {
             gtk_widget_set_size_request(sizer_, kMainMinWidth, kMainMinHeight);
+            if (view_.decorateMainWindow)
+                view_.decorateMainWindow(GTK_WINDOW(window_));
         } else {
             gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
             if (GtkWindow* main = view_.MainWindow())
@@ -215,6 +217,9 @@ gboolean WindowView::KeyPressed(GtkEventControllerKey*, guint keyval, guint, Gdk
         break;
     case GDK_KEY_Escape:
         key = VK_ESCAPE;
+        break;
+    case GDK_KEY_F5:
+        key = VK_F5;
         break;
     default:
         return FALSE;

@@ -73,10 +73,7 @@ bool CSkinWebBrowser::Navigate2(const std::string& url, unsigned short flags, co
         return false;
     }
     std::weak_ptr<void> life = GetSkinObject()->GetLifeToken();
-    EventSinkParams begin;
-    begin.dispatch = this;
-    RaiseEvent(DISPID_DOWNLOADBEGIN, begin);
-    if (life.expired())
+    if (!loadEventsFromView_ && !RaiseLoadEvent(false))
         return false;
 
     runtime::HtmlPage page;
@@ -108,10 +105,18 @@ bool CSkinWebBrowser::Navigate2(const std::string& url, unsigned short flags, co
     ++navigations_;
     GetSkinObject()->SetText(utf8_to_CString(title_), 1);
 
-    EventSinkParams complete;
-    complete.dispatch = this;
-    complete.url = &location_;
-    RaiseEvent(DISPID_DOCUMENTCOMPLETE, complete);
+    if (!loadEventsFromView_)
+        return RaiseLoadEvent(true);
+    return !life.expired();
+}
+
+bool CSkinWebBrowser::RaiseLoadEvent(bool finished) {
+    std::weak_ptr<void> life = GetSkinObject()->GetLifeToken();
+    EventSinkParams params;
+    params.dispatch = this;
+    if (finished)
+        params.url = &location_;
+    RaiseEvent(finished ? DISPID_DOCUMENTCOMPLETE : DISPID_DOWNLOADBEGIN, params);
     return !life.expired();
 }
 

@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Timings of the windowed client against the local microblog service, under Xvfb when no display is
+# given (the script starts one itself):
+#   show    from the show command to the web view's load-finished of the demo timeline, for a bound
+#           account (sign-in, timeline request, page written and loaded by WebKit), median of runs;
+#   F5      from an F5 key press in the main window (a real key event, through the X server) to the
+#           web view's load-finished of the reloaded page, median of the reloads;
+#   idle    CPU time of tavi and its web processes over 60 s of an idle window after the reloads;
+#   memory  resident size of tavi and its web processes after 50 and after 500 reloads.
+#
+# usage: bench/gui_bench.sh [--runs N] [--reloads N] [--idle SECONDS] [BUILD_DIR]
+# BUILD_DIR (default build/) holds bin/tavi, bin/mbservice, bin/imserver and app/.
+set -euo pipefail
+
+runs=10
+reloads=500
+idle=60
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --runs) runs=$2; shift 2 ;;
+        --reloads) reloads=$2; shift 2 ;;
+        --idle) idle=$2; shift 2 ;;
+        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+        *) build=$(cd "$1" && pwd); shift ;;
+    esac
+done
+build=${build:-$(cd "$(dirname "$0")/../build" && pwd)}
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${GUI_BENCH_INNER:-}" ]; then
+    exec env GUI_BENCH_INNER=1 WEBKIT_DISABLE_DMABUF_RENDERER=1 xvfb-run -a -s "-screen 0 1280x900x24" \
+        dbus-run-session -- "$0" --runs "$runs" --reloads "$reloads" --idle "$idle" "$build"
+fi
+export WEBKIT_DISABLE_DMABUF_RENDERER=1
+command -v xdotool >/dev/null || { echo "gui_bench: needs xdotool (scripts/setup installs it)" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tavi-gui-bench-XXXXXX")
+pids=()
+cleanup() {
+    exec 3>&- 2>/dev/null || true
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+start_server() {
+    local name=$1
+    shift
+    "$@" >"$work/$name.out" 2>/dev/null &
+    pids+=($!)
+    port=""
+    for _ in $(seq 1 100); do
+        port=$(sed -n 's/^port \([0-9]*\).*/\1/p' "$work/$name.out" | head -n 1)
+        [ -n "$port" ] && return 0
+        sleep 0.1
+    done
+    echo "gui_bench: $name did not start" >&2
+    exit 1
+}
+
+start_server mbservice "$build/bin/mbservice" --port 0 --seed demo --activity 0
+api_root="http://127.0.0.1:$port/"
+start_server imserver "$build/bin/imserver" --port 0 --db "$work/imserver.db" --open
+im="127.0.0.1:$port"
+mkdir -p "$work/app"
+cp -r "$build/app/plugin" "$work/app/"
+printf 'api_root = %s\nweb_root = %sweb\npicture_prefix = %sp/\n' "$api_root" "$api_root" "$api_root" \
+    >"$work/app/plugin/microblog/deploy.ini"
+( umask 077; printf 'demo123\n' >"$work/password" )
+
+now_ns() { date +%s%N; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# A windowed session fed through a pipe; its output goes to $work/out.
+tavi_pid=""
+open_session() {
+    rm -f "$work/in"
+    mkfifo "$work/in"
+    : >"$work/out"
+    "$build/bin/tavi" --gui --app-dir "$work/app" --user demo@velmora.com --password-file "$work/password" \
+        --im-server "$im" <"$work/in" >>"$work/out" 2>>"$work/err" &
+    tavi_pid=$!
+    exec 3>"$work/in"
+}
+close_session() {
+    printf 'quit\n' >&3
+    exec 3>&-
+    wait "$tavi_pid" || true
+}
+# Sends command lines, then waits until the output holds a line matching the pattern.
+send_and_wait() {
+    local lines=$1 pattern=$2
+    printf '%s\n' "$lines" >&3
+    for _ in $(seq 1 2000); do
+        grep -q "$pattern" "$work/out" && return 0
+        sleep 0.005
+    done
+    echo "gui_bench: no '$pattern' from tavi:" >&2
+    tail -n 20 "$work/out" "$work/err" >&2
+    exit 1
+}
+# Resident kB and CPU ticks of a process and everything it started (WebKit's web and network
+# processes run as its descendants).
+tree_pids() {
+    local pid=$1
+    echo "$pid"
+    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
+        tree_pids "$child"
+    done
+}
+tree_rss() { for p in $(tree_pids "$1"); do awk '/^VmRSS/ { print $2 }' /proc/"$p"/status 2>/dev/null; done | awk '{ s += $1 } END { print s }'; }
+tree_ticks() { for p in $(tree_pids "$1"); do awk '{ print $14 + $15 }' /proc/"$p"/stat 2>/dev/null; done | awk '{ s += $1 } END { print s }'; }
+
+# The first session binds the account; later ones start signed in, as a person's do.
+open_session
+send_and_wait $'show\nwait\nwhen LabelUseThisAccount click LabelUseThisAccount\nwait\nloaded 1' '^loaded '
+close_session
+
+shows=""
+for ((run = 0; run < runs; run++)); do
+    open_session
+    send_and_wait 'toolbar' 'ToolbarMicroBlog'
+    start=$(now_ns)
+    send_and_wait $'show\nloaded 1' '^loaded '
+    end=$(now_ns)
+    shows+="$((end - start)) "
+    if [ $run -lt $((runs - 1)) ]; then
+        close_session
+    fi
+done
+
+# The last session stays: F5 in its main window, one reload at a time.
+window=$(xdotool search --sync --name '^Tavi - demo@velmora.com$' | head -n 1)
+xdotool windowfocus --sync "$window"
+reload_times=""
+rss50=""
+for ((r = 1; r <= reloads; r++)); do
+    : >"$work/out"
+    start=$(now_ns)
+    xdotool key --window "$window" F5
+    send_and_wait "loaded $((r + 1))" '^loaded '
+    end=$(now_ns)
+    reload_times+="$((end - start)) "
+    if [ $r -eq 50 ]; then
+        rss50=$(tree_rss "$tavi_pid")
+    fi
+done
+rss_end=$(tree_rss "$tavi_pid")
+if grep -q '^error' "$work/out"; then
+    echo "gui_bench: a reload failed:" >&2
+    cat "$work/out" >&2
+    exit 1
+fi
+
+ticks_before=$(tree_ticks "$tavi_pid")
+sleep "$idle"
+ticks_after=$(tree_ticks "$tavi_pid")
+hz=$(getconf CLK_TCK)
+close_session
+
+s=$(tr ' ' '\n' <<<"$shows" | grep . | median)
+f=$(tr ' ' '\n' <<<"$reload_times" | grep . | median)
+awk -v s="$s" -v f="$f" -v runs="$runs" -v k="$reloads" -v idle="$idle" -v hz="$hz" \
+    -v t0="$ticks_before" -v t1="$ticks_after" -v m50="${rss50:-0}" -v m="$rss_end" 'BEGIN {
+    printf "show to load-finished     %.1f ms (median of %d sessions)\n", s / 1e6, runs
+    printf "F5 to load-finished       %.1f ms (median of %d reloads)\n", f / 1e6, k
+    printf "idle window, %d s          %.2f s of CPU (tavi and its web processes)\n", idle, (t1 - t0) / hz
+    if (m50 > 0)
+        printf "resident after 50 reloads %d kB, after %d: %d kB (%+.1f%%)\n", m50, k, m, (m - m50) * 100 / m50
+}'
