@@ -49,9 +49,9 @@ public:
             color_ = color;
             gtk_widget_queue_draw(widget_);
         }
-        if (object && !object->GetObjectID().empty())
-            gtk_accessible_update_property(GTK_ACCESSIBLE(widget_), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                           object->GetObjectID().c_str(), -1);
+        // A group of controls, called by its id: the skin gives panels no caption.
+        if (object)
+            SetAccessibleName(object->GetObjectID());
     }
 
 private:
@@ -125,11 +125,13 @@ public:
         if (object == nullptr)
             return;
         std::string text = Utf8Of(object->GetText());
-        if (text != gtk_label_get_text(GTK_LABEL(label_))) {
+        if (text != gtk_label_get_text(GTK_LABEL(label_)))
             gtk_label_set_text(GTK_LABEL(label_), text.c_str());
-            gtk_accessible_update_property(GTK_ACCESSIBLE(widget_), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                           text.empty() ? object->GetObjectID().c_str() : text.c_str(), -1);
-        }
+        // An empty caption would stand in the accessibility tree as a label without a name; a
+        // button without one is called by its tip.
+        if (gtk_widget_get_visible(label_) == text.empty())
+            gtk_widget_set_visible(label_, !text.empty());
+        SetAccessibleName(text.empty() ? ControlName(object) : text);
         if (auto* label = dynamic_cast<CSkinLabel*>(object)) {
             if (label->GetTextColor() != color_) {
                 color_ = label->GetTextColor();
@@ -194,7 +196,10 @@ public:
     }
     void Update() override {
         auto* image = dynamic_cast<CSkinImage*>(Object());
-        if (image == nullptr || image->GetImagePath() == path_)
+        if (image == nullptr)
+            return;
+        SetAccessibleName(ControlName(image));
+        if (image->GetImagePath() == path_)
             return;
         path_ = image->GetImagePath();
         gtk_picture_set_filename(GTK_PICTURE(widget_), path_.empty() ? nullptr : path_.c_str());
@@ -203,6 +208,18 @@ public:
 private:
     std::string path_;
 };
+
+// The web view is called by the title of the page it shows, or by its object id while the page has
+// none.
+void PageTitleChanged(GObject* webView, GParamSpec*, gpointer data) {
+    auto* self = static_cast<ControlView*>(data);
+    CSkinObject* object = self->Object();
+    gchar* title = nullptr;
+    g_object_get(webView, "title", &title, nullptr);
+    std::string name = title && *title ? title : object ? object->GetObjectID() : std::string();
+    g_free(title);
+    self->SetAccessibleName(name);
+}
 
 } // namespace
 
@@ -218,6 +235,17 @@ ControlView::~ControlView() {
     g_object_unref(widget_);
 }
 
+void ControlView::SetAccessibleName(const std::string& utf8) {
+    if (utf8 == accessibleName_)
+        return;
+    accessibleName_ = utf8;
+    GtkAccessible* accessible = GTK_ACCESSIBLE(FocusWidget());
+    if (utf8.empty())
+        gtk_accessible_reset_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL);
+    else
+        gtk_accessible_update_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL, utf8.c_str(), -1);
+}
+
 bool ControlView::Syncing() { return syncDepth > 0; }
 
 void ControlView::InputDone() { view_.ScheduleSync(); }
@@ -227,12 +255,23 @@ SyncScope::~SyncScope() { --syncDepth; }
 
 std::string Utf8Of(const std::string& narrow) { return CString_to_utf8(narrow); }
 
+std::string ControlName(const CSkinObject* object) {
+    if (!object->GetText().empty())
+        return Utf8Of(object->GetText());
+    if (!object->GetTip().empty())
+        return Utf8Of(object->GetTip());
+    return object->GetObjectID();
+}
+
 std::unique_ptr<ControlView> MakeControlView(GtkSkinView& view, CSkinObject* object) {
     CSkinWnd* window = CSkinWnd::FromSkinObject(object);
     if (dynamic_cast<CSWColorEdit*>(window))
         return MakeEditView(view, object);
-    if (dynamic_cast<CSkinWebBrowser*>(window))
-        return MakeBrowserView(view, object);
+    if (dynamic_cast<CSkinWebBrowser*>(window)) {
+        std::unique_ptr<ControlView> browser = MakeBrowserView(view, object);
+        g_signal_connect(browser->Widget(), "notify::title", G_CALLBACK(PageTitleChanged), browser.get());
+        return browser;
+    }
     if (dynamic_cast<CSkinCheckBox*>(object))
         return std::make_unique<CheckBoxView>(view, object);
     if (dynamic_cast<CSkinLinkLabel*>(object))
