@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -127,6 +128,25 @@ constexpr const char* kPageScript = R"js(
 })()
 )js";
 
+// Text as a script's string literal: UTF-8 kept as it is, quotes, backslashes and control
+// characters escaped (a selector may hold Chinese text).
+std::string JsString(const std::string& utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
 // A count of at most nine digits.
 bool ParseCount(const std::string& text, int& count) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
@@ -213,6 +233,7 @@ std::unique_ptr<WindowedHost> WindowedHost::Open(const std::string& account, std
         error = "--gui needs a display: neither DISPLAY nor WAYLAND_DISPLAY is set";
         return nullptr;
     }
+    g_set_application_name("Tavi");
     if (!gtk_init_check()) {
         error = "--gui cannot open the display";
         return nullptr;
@@ -357,16 +378,12 @@ void WindowedHost::RegisterPageCommands(HostApp& host) {
                             host.Error("inspect: give a CSS selector, and a style property");
                             return;
                         }
-                        gchar* selector = g_strescape(args[1].c_str(), nullptr);
-                        gchar* property = g_strescape(args.size() == 3 ? args[2].c_str() : "", nullptr);
-                        std::string script = std::string("(function (s, p) { const all = document.querySelectorAll(s);"
-                                                         " let line = all.length + ' elements';"
-                                                         " if (p && all.length) line += '\\n' + p + ': ' +"
-                                                         " getComputedStyle(all[0]).getPropertyValue(p);"
-                                                         " return line; })(\"") +
-                                             selector + "\", \"" + property + "\")";
-                        g_free(selector);
-                        g_free(property);
+                        std::string script = "(function (s, p) { const all = document.querySelectorAll(s);"
+                                             " let line = all.length + ' elements';"
+                                             " if (p && all.length) line += '\\n' + p + ': ' +"
+                                             " getComputedStyle(all[0]).getPropertyValue(p);"
+                                             " return line; })(" +
+                                             JsString(args[1]) + ", " + JsString(args.size() == 3 ? args[2] : "") + ")";
                         printFromPage("inspect", script, "no answer");
                     });
     host.AddCommand("loaded", "loaded [N]",

@@ -36,6 +36,7 @@
           .timeline { padding: 6px 8px; }
           .status { margin: 0 0 6px 0; padding: 8px 10px; background: #fff; border: 1px solid #dfe5ea;
                     border-radius: 4px; overflow: hidden; }
+          .status:focus { outline: 2px solid #2b6dad; outline-offset: -2px; }
           .avatar { float: left; width: 40px; height: 40px; margin-right: 8px; border-radius: 3px; }
           .content { overflow: hidden; }
           .author { font-weight: bold; color: #2b6dad; }
@@ -100,7 +101,9 @@
   </xsl:template>
 
   <xsl:template match="wbinfo">
-    <div class="status" role="article">
+    <!-- A screen reader announces a status by its author and time; the host can move the keyboard
+         focus to it (not a tab stop of its own: its links are). -->
+    <div class="status" role="article" tabindex="-1" aria-label="{user/@name} {@created_at}">
       <!-- Only a web address goes into the page as the avatar's source. -->
       <xsl:if test="starts-with(user/@profile_image_url, 'http://') or starts-with(user/@profile_image_url, 'https://')">
         <img class="avatar" src="{user/@profile_image_url}" alt=""/>

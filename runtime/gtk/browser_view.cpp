@@ -37,7 +37,11 @@ constexpr const char* kMoveScript = R"js((function (step) {
 
 class BrowserView : public ControlView {
 public:
-    BrowserView(GtkSkinView& view, CSkinObject* object) : ControlView(view, object, webkit_web_view_new()) {
+    // A document to a screen reader (the role is fixed when the widget is made).
+    BrowserView(GtkSkinView& view, CSkinObject* object)
+        : ControlView(view, object,
+                      GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "accessible-role", GTK_ACCESSIBLE_ROLE_DOCUMENT,
+                                              nullptr))) {
         WebKitSettings* settings = webkit_web_view_get_settings(WEBKIT_WEB_VIEW(widget_));
         webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
         // Scripts in the page's markup never run; the host still evaluates its own (keyboard moves).
@@ -59,8 +63,6 @@ public:
         // DocumentComplete.
         if (CSkinWebBrowser* browser = Browser())
             browser->SetLoadEventsFromView(true);
-        gtk_accessible_update_property(GTK_ACCESSIBLE(widget_), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                       object->GetObjectID().c_str(), -1);
     }
 
     ~BrowserView() override {

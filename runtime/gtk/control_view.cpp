@@ -52,9 +52,9 @@ public:
             color_ = color;
             gtk_widget_queue_draw(widget_);
         }
-        if (object && !object->GetObjectID().empty())
-            gtk_accessible_update_property(GTK_ACCESSIBLE(widget_), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                           object->GetObjectID().c_str(), -1);
+        // A group of controls, called by its id: the skin gives panels no caption.
+        if (object)
+            SetAccessibleName(object->GetObjectID());
     }
 
 private:
@@ -112,10 +112,12 @@ public:
         label_ = gtk_label_new("");
         gtk_label_set_ellipsize(GTK_LABEL(label_), PANGO_ELLIPSIZE_END);
         // A button the skin (or the host) gives an image shows it before its text.
-        image_ = gtk_image_new();
+        // The button is what a screen reader announces: what it holds stays out of the tree.
+        image_ = GTK_WIDGET(g_object_new(GTK_TYPE_IMAGE, "accessible-role", GTK_ACCESSIBLE_ROLE_NONE, nullptr));
         gtk_image_set_pixel_size(GTK_IMAGE(image_), kButtonImageSize);
         gtk_widget_set_visible(image_, FALSE);
-        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+        GtkWidget* box = GTK_WIDGET(g_object_new(GTK_TYPE_BOX, "orientation", GTK_ORIENTATION_HORIZONTAL, "spacing", 2,
+                                                 "accessible-role", GTK_ACCESSIBLE_ROLE_NONE, nullptr));
         gtk_widget_set_halign(box, GTK_ALIGN_CENTER);
         gtk_box_append(GTK_BOX(box), image_);
         gtk_box_append(GTK_BOX(box), label_);
@@ -136,20 +138,20 @@ public:
         if (object == nullptr)
             return;
         std::string text = Utf8Of(object->GetText());
-        if (text != gtk_label_get_text(GTK_LABEL(label_))) {
+        if (text != gtk_label_get_text(GTK_LABEL(label_)))
             gtk_label_set_text(GTK_LABEL(label_), text.c_str());
-            gtk_widget_set_visible(label_, !text.empty() || imagePath_.empty());
-            gtk_accessible_update_property(GTK_ACCESSIBLE(widget_), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                           text.empty() ? object->GetObjectID().c_str() : text.c_str(), -1);
-        }
         auto* button = dynamic_cast<CSkinButton*>(object);
         std::string image = button ? button->GetImagePath() : std::string();
         if (image != imagePath_) {
             imagePath_ = image;
             gtk_image_set_from_file(GTK_IMAGE(image_), image.empty() ? nullptr : image.c_str());
             gtk_widget_set_visible(image_, !image.empty());
-            gtk_widget_set_visible(label_, !text.empty() || image.empty());
         }
+        // An empty caption would stand in the accessibility tree as a label without a name; a
+        // button without one is called by its tip.
+        if (gtk_widget_get_visible(label_) == text.empty())
+            gtk_widget_set_visible(label_, !text.empty());
+        SetAccessibleName(text.empty() ? ControlName(object) : text);
         if (auto* label = dynamic_cast<CSkinLabel*>(object)) {
             if (label->GetTextColor() != color_) {
                 color_ = label->GetTextColor();
@@ -216,7 +218,10 @@ public:
     }
     void Update() override {
         auto* image = dynamic_cast<CSkinImage*>(Object());
-        if (image == nullptr || image->GetImagePath() == path_)
+        if (image == nullptr)
+            return;
+        SetAccessibleName(ControlName(image));
+        if (image->GetImagePath() == path_)
             return;
         path_ = image->GetImagePath();
         gtk_picture_set_filename(GTK_PICTURE(widget_), path_.empty() ? nullptr : path_.c_str());
@@ -225,6 +230,18 @@ public:
 private:
     std::string path_;
 };
+
+// The web view is called by the title of the page it shows, or by its object id while the page has
+// none.
+void PageTitleChanged(GObject* webView, GParamSpec*, gpointer data) {
+    auto* self = static_cast<ControlView*>(data);
+    CSkinObject* object = self->Object();
+    gchar* title = nullptr;
+    g_object_get(webView, "title", &title, nullptr);
+    std::string name = title && *title ? title : object ? object->GetObjectID() : std::string();
+    g_free(title);
+    self->SetAccessibleName(name);
+}
 
 } // namespace
 
@@ -240,6 +257,17 @@ ControlView::~ControlView() {
     g_object_unref(widget_);
 }
 
+void ControlView::SetAccessibleName(const std::string& utf8) {
+    if (utf8 == accessibleName_)
+        return;
+    accessibleName_ = utf8;
+    GtkAccessible* accessible = GTK_ACCESSIBLE(FocusWidget());
+    if (utf8.empty())
+        gtk_accessible_reset_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL);
+    else
+        gtk_accessible_update_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL, utf8.c_str(), -1);
+}
+
 bool ControlView::Syncing() { return syncDepth > 0; }
 
 void ControlView::InputDone() { view_.ScheduleSync(); }
@@ -249,12 +277,23 @@ SyncScope::~SyncScope() { --syncDepth; }
 
 std::string Utf8Of(const std::string& narrow) { return CString_to_utf8(narrow); }
 
+std::string ControlName(const CSkinObject* object) {
+    if (!object->GetText().empty())
+        return Utf8Of(object->GetText());
+    if (!object->GetTip().empty())
+        return Utf8Of(object->GetTip());
+    return object->GetObjectID();
+}
+
 std::unique_ptr<ControlView> MakeControlView(GtkSkinView& view, CSkinObject* object) {
     CSkinWnd* window = CSkinWnd::FromSkinObject(object);
     if (dynamic_cast<CSWColorEdit*>(window))
         return MakeEditView(view, object);
-    if (dynamic_cast<CSkinWebBrowser*>(window))
-        return MakeBrowserView(view, object);
+    if (dynamic_cast<CSkinWebBrowser*>(window)) {
+        std::unique_ptr<ControlView> browser = MakeBrowserView(view, object);
+        g_signal_connect(browser->Widget(), "notify::title", G_CALLBACK(PageTitleChanged), browser.get());
+        return browser;
+    }
     if (dynamic_cast<CSkinCheckBox*>(object))
         return std::make_unique<CheckBoxView>(view, object);
     if (dynamic_cast<CSkinLinkLabel*>(object))

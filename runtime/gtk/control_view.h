@@ -33,6 +33,11 @@ public:
     // Replaces the widget's text as a person's typing does (an edit's view); false for other views.
     virtual bool TypeText(const std::string& /*utf8*/) { return false; }
 
+    // Gives the widget that takes the focus its accessible name (a screen reader's name for the
+    // control); only a change reaches the accessibility tree, as the views update on every sync.
+    // Empty takes the name away.
+    void SetAccessibleName(const std::string& utf8);
+
     // Whether widget signals are the model's own updates rather than a person's input.
     static bool Syncing();
 
@@ -45,6 +50,9 @@ protected:
     CSkinObject* object_;
     std::weak_ptr<void> life_;
     GtkWidget* widget_;
+
+private:
+    std::string accessibleName_;
 };
 
 // While alive, widget signals are updates from the model.
@@ -64,5 +72,7 @@ std::unique_ptr<ControlView> MakeBrowserView(GtkSkinView& view, CSkinObject* obj
 
 // UTF-8 of the model's narrow text.
 std::string Utf8Of(const std::string& narrow);
+// What a screen reader calls a control: its text, else its tip, else its object id (UTF-8).
+std::string ControlName(const CSkinObject* object);
 
 } // namespace tavi::runtime::gtk

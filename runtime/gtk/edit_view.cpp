@@ -48,6 +48,29 @@ int WidgetOffset(const std::u32string& model, int modelOffset) {
     return widget;
 }
 
+// The text of the label the skin names as the one that describes an edit (its "label" style value:
+// that label's object id, the nearest one up the edit's tree), or empty.
+std::string DescribingLabel(const CSkinObject* object) {
+    std::string id = object->GetSkinValue("label");
+    if (id.empty())
+        return std::string();
+    for (CSkinObject* up = object->GetParent(); up != nullptr; up = up->GetParent())
+        if (CSkinObject* label = up->FindControlRecusive(id))
+            return Utf8Of(label->GetText());
+    return std::string();
+}
+
+// An edit shows what was typed, not what it is for: it is called by the label that describes it,
+// else by its tip, else by its object id.
+std::string EditName(const CSkinObject* object) {
+    std::string label = DescribingLabel(object);
+    if (!label.empty())
+        return label;
+    if (!object->GetTip().empty())
+        return Utf8Of(object->GetTip());
+    return object->GetObjectID();
+}
+
 class EditView : public ControlView {
 public:
     EditView(GtkSkinView& view, CSkinObject* object, CSWColorEdit* edit)
@@ -106,8 +129,7 @@ public:
                 gtk_text_buffer_set_text(buffer, shown.c_str(), -1);
             g_free(current);
         }
-        gtk_accessible_update_property(GTK_ACCESSIBLE(text_), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                       edit->GetObjectID().c_str(), -1);
+        SetAccessibleName(EditName(Object()));
         if (cursorPending_) {
             // After typing: the cursor where the model left its selection.
             cursorPending_ = false;

@@ -65,6 +65,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
 
     bool Write(const std::string& text) {
         std::size_t done = 0;
@@ -309,6 +310,8 @@ public:
     ~TaviSession() { Quit(); }
 
     bool Started() const { return process_.Started(); }
+    // The tavi process (-1 once it ended), as other programs on the machine see it.
+    pid_t Pid() const { return process_.Pid(); }
 
     // Runs the command lines and returns their output. A marker command after them (which tavi
     // answers as an unknown command) shows where their output ends.
