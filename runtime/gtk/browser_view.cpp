@@ -63,9 +63,11 @@ public:
         // DocumentComplete.
         if (CSkinWebBrowser* browser = Browser())
             browser->SetLoadEventsFromView(true);
+        view_.AddBrowser(this);
     }
 
     ~BrowserView() override {
+        view_.RemoveBrowser(this);
         if (CSkinWebBrowser* browser = Browser())
             browser->SetLoadEventsFromView(false);
     }
@@ -82,8 +84,12 @@ public:
         shownCount_ = count;
         uri_ = FileUri(browser->GetLocationURL());
         view_.OnPageLoadStarted(this);
+        finished_ = false;
         webkit_web_view_load_uri(WEBKIT_WEB_VIEW(widget_), uri_.c_str());
     }
+
+    // A late end of a load the last one replaced may arrive first: the view still loads then.
+    bool Settled() const { return finished_ && !webkit_web_view_is_loading(WebView()); }
 
     WebKitWebView* WebView() const { return WEBKIT_WEB_VIEW(widget_); }
 
@@ -143,8 +149,10 @@ private:
         if (event != WEBKIT_LOAD_STARTED && event != WEBKIT_LOAD_FINISHED)
             return;
         bool finished = event == WEBKIT_LOAD_FINISHED;
-        if (finished)
+        if (finished) {
+            self->finished_ = true;
             self->view_.OnPageLoadFinished(self);
+        }
         if (CSkinWebBrowser* browser = self->Browser())
             browser->RaiseLoadEvent(finished);
         self->InputDone();
@@ -165,6 +173,7 @@ private:
 
     int shownCount_ = -1;
     std::string uri_;
+    bool finished_ = true;
 };
 
 struct Evaluation {
@@ -228,6 +237,11 @@ bool GtkSkinView::EvaluateInPage(WebKitWebView* view, const std::string& script,
 
 std::unique_ptr<ControlView> MakeBrowserView(GtkSkinView& view, CSkinObject* object) {
     return std::make_unique<BrowserView>(view, object);
+}
+
+bool PageSettled(ControlView* view) {
+    auto* browser = dynamic_cast<BrowserView*>(view);
+    return browser == nullptr || browser->Settled();
 }
 
 WebKitWebView* WebViewOf(ControlView* view) {

@@ -90,11 +90,19 @@ void GtkSkinView::SyncNow() {
 bool GtkSkinView::WaitDrawn(int boundMilliseconds) {
     SyncNow();
     gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(boundMilliseconds) * 1000;
-    while (pagesFinished_ < pagesStarted_ && g_get_monotonic_time() < deadline) {
+    // A load the model replaced by a newer one may never report its end: each view is done once
+    // its last load finished.
+    auto settled = [this] {
+        for (ControlView* browser : browsers_)
+            if (!PageSettled(browser))
+                return false;
+        return true;
+    };
+    while (!settled() && g_get_monotonic_time() < deadline) {
         if (!g_main_context_iteration(nullptr, FALSE))
             g_usleep(2000);
     }
-    bool finished = pagesFinished_ >= pagesStarted_;
+    bool finished = settled();
     // A few frames for the toolkit (and the web view's process) to draw what was loaded.
     gint64 settle = g_get_monotonic_time() + 300 * 1000;
     while (g_get_monotonic_time() < settle) {

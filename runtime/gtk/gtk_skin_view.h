@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,9 @@ public:
     // with the reason, when the window is not shown or the file cannot be written.
     bool SaveScreenshot(CWnd* window, const std::string& path, std::string& error);
 
-    // Pages the web views started and finished loading; the time of the last finish (g_get_monotonic_time).
+    // The browser views there are, and the pages they started and finished loading.
+    void AddBrowser(ControlView* browser) { browsers_.insert(browser); }
+    void RemoveBrowser(ControlView* browser) { browsers_.erase(browser); }
     void OnPageLoadStarted(ControlView* browser);
     void OnPageLoadFinished(ControlView* browser);
     int PagesStarted() const { return pagesStarted_; }
@@ -103,6 +106,7 @@ private:
     void RetireWindow(CWnd* window);
 
     std::map<CWnd*, std::unique_ptr<WindowView>> windows_;
+    std::set<ControlView*> browsers_;
     // Views whose windows went away while their own signal handler may still be running.
     std::vector<std::unique_ptr<WindowView>> retired_;
     guint syncSource_ = 0;
@@ -121,5 +125,8 @@ private:
 
 // The browser view's web view (null for any other view).
 WebKitWebView* WebViewOf(ControlView* view);
+// Whether a browser view has finished loading the last page the model asked for (true for any
+// other view).
+bool PageSettled(ControlView* view);
 
 } // namespace tavi::runtime::gtk

@@ -1,5 +1,7 @@
 #include "runtime/gtk/window_view.h"
 
+#include <webkit/webkit.h>
+
 #include "host/common.h"
 #include "host/dock_form.h"
 #include "runtime/gtk/control_view.h"
@@ -237,6 +239,10 @@ gboolean WindowView::KeyPressed(GtkEventControllerKey*, guint keyval, guint, Gdk
     }
     // Enter in a multi-line edit types a line break (through the edit's own typing).
     if (key == VK_RETURN && focusWidget && GTK_IS_TEXT_VIEW(focusWidget))
+        return FALSE;
+    // In the page, Tab moves between its links and Enter follows the focused one, as in a browser.
+    if ((key == VK_TAB || key == VK_RETURN) && focusWidget &&
+        gtk_widget_get_ancestor(focusWidget, WEBKIT_TYPE_WEB_VIEW) != nullptr)
         return FALSE;
     CWnd* focus = CWnd::GetFocus();
     void* target = focus && focus->GetTopLevel() == self->wnd_ ? focus->GetSafeHwnd() : self->handle_;

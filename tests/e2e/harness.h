@@ -359,8 +359,11 @@ public:
 private:
     static std::vector<std::string> Command(const AppFolder& app, const std::string& account,
                                             const std::string& password, const std::vector<std::string>& options) {
+        // Without a password the windowed host asks for it in its sign-in window.
         std::vector<std::string> argv = {std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user",
-                                         account, "--password", password};
+                                         account};
+        if (!password.empty())
+            argv.insert(argv.end(), {"--password", password});
         argv.insert(argv.end(), options.begin(), options.end());
         return argv;
     }

@@ -4,9 +4,11 @@
 // under Xvfb); screenshots stay under <build>/screenshots/ for people to look at.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "tests/e2e/harness.h"
 
@@ -30,6 +32,21 @@ std::string LinkNumber(const std::string& links, const std::string& prefix) {
     return std::regex_search(links, match, line) ? match[2].str() : std::string();
 }
 
+// Real input through the X server (xdotool), to the window whose title matches the pattern.
+bool HasXdotool() { return std::system("command -v xdotool >/dev/null 2>&1") == 0; }
+bool PressIn(const std::string& titlePattern, const std::string& actions) {
+    std::string command = "xdotool search --sync --name '" + titlePattern + "' windowfocus --sync " + actions;
+    return std::system(command.c_str()) == 0;
+}
+constexpr const char* kMainWindow = "^Tavi - demo@velmora.com$";
+
+// The pages the web view finished loading so far, as the loaded command says.
+int PagesLoaded(TaviSession& session, int atLeast = 0) {
+    std::string said = session.Run("loaded " + std::to_string(atLeast));
+    std::size_t at = said.find("loaded ");
+    return at == std::string::npos ? -1 : std::atoi(said.c_str() + at + 7);
+}
+
 class WindowedHost : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -37,6 +54,20 @@ protected:
         if (display == nullptr || *display == '\0')
             GTEST_SKIP() << "no display: the windowed host's tests run under xvfb-run";
         ASSERT_TRUE(service_.Started());
+        // The desktop's web browser is a script that writes down the addresses it is given.
+        std::filesystem::create_directories(desktop_.path() + "/data/applications");
+        std::filesystem::create_directories(desktop_.path() + "/config");
+        std::string browser = desktop_.path() + "/browser.sh";
+        testenv::WriteFile(browser, "#!/bin/sh\necho \"$1\" >> " + opened_ + "\n");
+        std::filesystem::permissions(browser, std::filesystem::perms::owner_all);
+        testenv::WriteFile(desktop_.path() + "/data/applications/test-browser.desktop",
+                           "[Desktop Entry]\nType=Application\nName=Test browser\nExec=" + browser +
+                               " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n");
+        testenv::WriteFile(desktop_.path() + "/config/mimeapps.list",
+                           "[Default Applications]\nx-scheme-handler/http=test-browser.desktop\n"
+                           "x-scheme-handler/https=test-browser.desktop\n");
+        setenv("XDG_DATA_HOME", (desktop_.path() + "/data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (desktop_.path() + "/config").c_str(), 1);
         session_ = std::make_unique<TaviSession>(app_, "demo@velmora.com", "demo123",
                                                  std::vector<std::string>{"--gui"});
         ASSERT_TRUE(session_->Started());
@@ -44,6 +75,8 @@ protected:
 
     MbService service_{{"--activity", "0"}};
     AppFolder app_{service_};
+    testenv::ScratchDir desktop_{"desktop"};
+    std::string opened_ = desktop_.path() + "/opened.txt";
     std::unique_ptr<TaviSession> session_;
 };
 
@@ -90,6 +123,80 @@ TEST_F(WindowedHost, TimelineRenderedByWebKitAndActedOnByClicksInThePage) {
     EXPECT_NE(LineWith(refused, {"balloon EditAccount"}), "") << refused;
     EXPECT_NE(LineWith(refused, {"screenshot ", "settings-form"}), "") << refused;
     EXPECT_EQ(session_->Close(), 0) << session_->Log();
+}
+
+// What a person meets beside the page: the toolbar count after another user's posts and a reminder
+// poll, the toolbar button that shows the plug-in, keys pressed in the window (F5; j, Tab and Enter
+// in the page), and a web address in a status opened by the desktop's own browser.
+TEST_F(WindowedHost, ToolbarCountKeysAndWebLinksWorkAsAPersonExpects) {
+    if (!HasXdotool())
+        GTEST_SKIP() << "xdotool is not installed (scripts/setup installs it)";
+    e2e::SignIn(*session_);
+    {
+        AppFolder linApp(service_);
+        TaviSession lin(linApp, "lin@velmora.com", "lin123");
+        e2e::SignIn(lin);
+        lin.Run("click BtnPublish\ntype EdtContent \"窗外下雨了\"\nclick ButtonSend\nwait");
+    }
+    std::string polled = session_->Run("advance 60\nwait\ntoolbar\nscreenshot " + ShotPath("toolbar-count"));
+    EXPECT_NE(LineWith(polled, {"ToolbarMicroBlog text=\"1\""}), "") << polled;
+
+    // The toolbar button shows the timeline again, the new post in it, and the count goes.
+    int pages = PagesLoaded(*session_);
+    std::string shown = session_->Run("click ToolbarMicroBlog\nwait\nloaded " + std::to_string(pages + 1) +
+                                      "\ntoolbar\npage");
+    EXPECT_NE(LineWith(shown, {"ToolbarMicroBlog text=\"\""}), "") << shown;
+    EXPECT_NE(shown.find("窗外下雨了"), std::string::npos) << shown;
+
+    // F5 pressed in the main window reloads the timeline.
+    int timelines = service_.Count("GET /statuses/home_timeline");
+    pages = PagesLoaded(*session_);
+    ASSERT_TRUE(PressIn(kMainWindow, "key F5"));
+    EXPECT_EQ(PagesLoaded(*session_, pages + 1), pages + 1);
+    session_->Run("wait");
+    EXPECT_EQ(service_.Count("GET /statuses/home_timeline"), timelines + 1) << service_.Log();
+
+    // A click in the page's top bar gives the page the keyboard; j moves to the first status, Tab to
+    // its first action, and Enter follows it: the retweet form of the new post opens.
+    ASSERT_TRUE(PressIn(kMainWindow, "mousemove --window %1 60 147 click 1 sleep 0.3 key j sleep 0.3 key Tab "
+                                     "sleep 0.3 key Return"));
+    std::string form = session_->Run("wait\nwindows\nscreen");
+    EXPECT_NE(LineWith(form, {"form MicroBlogPublishForm visible=1", "title=\"转发微博\""}), "") << form;
+    session_->Run("close MicroBlogPublishForm");
+
+    // A web address in a status goes to the desktop's browser, and only there.
+    std::string links = session_->Run("links");
+    std::string web = LinkNumber(links, "http://radio.example.com/");
+    ASSERT_FALSE(web.empty()) << links;
+    session_->Run("follow " + web);
+    std::string opened;
+    for (int i = 0; i < 100 && opened.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        opened = testenv::ReadFile(opened_);
+    }
+    EXPECT_EQ(opened, "http://radio.example.com/lofi\n");
+    EXPECT_EQ(session_->Close(), 0) << session_->Log();
+}
+
+// Without a password the windowed host asks for it in its sign-in window; typed there, the session
+// signs in.
+TEST(WindowedSignIn, ThePasswordTypedInTheSignInWindowSignsIn) {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0')
+        GTEST_SKIP() << "no display: the windowed host's tests run under xvfb-run";
+    if (!HasXdotool())
+        GTEST_SKIP() << "xdotool is not installed (scripts/setup installs it)";
+    MbService service{{"--activity", "0"}};
+    ASSERT_TRUE(service.Started());
+    AppFolder app{service};
+    TaviSession session(app, "demo@velmora.com", "", std::vector<std::string>{"--gui"});
+    ASSERT_TRUE(session.Started());
+    ASSERT_TRUE(PressIn("^Tavi 登录$", "type --delay 20 demo123"));
+    // Enter signs in and the window goes: xdotool's last request on it may then fail.
+    PressIn("^Tavi 登录$", "key Return");
+    std::string signedIn = e2e::SignIn(session);
+    EXPECT_NE(signedIn.find("MicroBlogListPanel"), std::string::npos) << signedIn;
+    EXPECT_EQ(session.Close(), 0) << session.Log();
 }
 
 } // namespace
