@@ -140,6 +140,9 @@ TEST_F(WindowedHost, ToolbarCountKeysAndWebLinksWorkAsAPersonExpects) {
     }
     std::string polled = session_->Run("advance 60\nwait\ntoolbar\nscreenshot " + ShotPath("toolbar-count"));
     EXPECT_NE(LineWith(polled, {"ToolbarMicroBlog text=\"1\""}), "") << polled;
+    // At the prompt interval the notice shows in the window too.
+    std::string prompted = session_->Run("advance 840\nwait\nscreenshot " + ShotPath("notice"));
+    EXPECT_NE(prompted.find("新微博提醒"), std::string::npos) << prompted;
 
     // The toolbar button shows the timeline again, the new post in it, and the count goes.
     int pages = PagesLoaded(*session_);
@@ -163,6 +166,12 @@ TEST_F(WindowedHost, ToolbarCountKeysAndWebLinksWorkAsAPersonExpects) {
     std::string form = session_->Run("wait\nwindows\nscreen");
     EXPECT_NE(LineWith(form, {"form MicroBlogPublishForm visible=1", "title=\"转发微博\""}), "") << form;
     session_->Run("close MicroBlogPublishForm");
+
+    // The title bar's menu holds the plug-in's settings item (the first), chosen with the keyboard.
+    ASSERT_TRUE(PressIn(kMainWindow, "mousemove --window %1 200 22 click 1 sleep 0.5 key Return"));
+    std::string menu = session_->Run("wait\nwindows");
+    EXPECT_NE(LineWith(menu, {"form MicroBlogConfigForm visible=1"}), "") << menu;
+    session_->Run("close MicroBlogConfigForm");
 
     // A web address in a status goes to the desktop's browser, and only there.
     std::string links = session_->Run("links");
