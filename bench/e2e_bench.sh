@@ -30,32 +30,9 @@ if [ ${#builds[@]} -eq 0 ]; then
     builds=("$(cd "$(dirname "$0")/../build" && pwd)")
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tavi-e2e-bench-XXXXXX")
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-
-# Starts a server of the first build that prints "port N"; sets $port.
-start_server() {
-    local name=$1
-    shift
-    "$@" >"$work/$name.out" 2>/dev/null &
-    pids+=($!)
-    port=""
-    for _ in $(seq 1 100); do
-        port=$(sed -n 's/^port \([0-9]*\).*/\1/p' "$work/$name.out" | head -n 1)
-        [ -n "$port" ] && return 0
-        sleep 0.1
-    done
-    echo "e2e_bench: $name did not start" >&2
-    exit 1
-}
+bench_name=e2e-bench
+# shellcheck source=bench/servers.sh
+source "$(dirname "$0")/servers.sh"
 
 start_server mbservice "${builds[0]}/bin/mbservice" --port 0 --seed demo --threads 4
 api_root="http://127.0.0.1:$port/"

@@ -37,32 +37,9 @@ fi
 export WEBKIT_DISABLE_DMABUF_RENDERER=1
 command -v xdotool >/dev/null || { echo "gui_bench: needs xdotool (scripts/setup installs it)" >&2; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tavi-gui-bench-XXXXXX")
-pids=()
-cleanup() {
-    exec 3>&- 2>/dev/null || true
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-
-start_server() {
-    local name=$1
-    shift
-    "$@" >"$work/$name.out" 2>/dev/null &
-    pids+=($!)
-    port=""
-    for _ in $(seq 1 100); do
-        port=$(sed -n 's/^port \([0-9]*\).*/\1/p' "$work/$name.out" | head -n 1)
-        [ -n "$port" ] && return 0
-        sleep 0.1
-    done
-    echo "gui_bench: $name did not start" >&2
-    exit 1
-}
+bench_name=gui-bench
+# shellcheck source=bench/servers.sh
+source "$(dirname "$0")/servers.sh"
 
 start_server mbservice "$build/bin/mbservice" --port 0 --seed demo --activity 0
 api_root="http://127.0.0.1:$port/"
