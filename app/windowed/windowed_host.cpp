@@ -213,6 +213,8 @@ void DecorateMainWindow(GtkWindow* window, MenuBar* bar) {
     gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL, "菜单", -1);
     gtk_widget_set_name(button, "HostMenu");
     gtk_menu_button_set_create_popup_func(GTK_MENU_BUTTON(button), FillMenu, bar, nullptr);
+    // F10 opens it, as a window's main menu.
+    gtk_menu_button_set_primary(GTK_MENU_BUTTON(button), TRUE);
     gtk_header_bar_pack_end(GTK_HEADER_BAR(header), button);
     gtk_window_set_titlebar(window, header);
 }
