@@ -131,6 +131,7 @@ public:
         }
         record->changed.notify_all();
     }
+    void SetSecure(bool, const char*) override {}
 
 private:
     void Unwatch() {
