@@ -12,8 +12,8 @@ constexpr int kXCommErrorHostNotFound = 0x10001; // the name did not resolve
 constexpr int kXCommErrorProxy = 0x10002;        // the proxy refused the tunnel or broke its protocol
 constexpr int kXCommErrorProxyAuth = 0x10003;    // the proxy refused the user name and password
 constexpr int kXCommErrorBadArgument = 0x10004;  // no host, port 0, or an unusable proxy setting
-constexpr int kXCommErrorTls = 0x10005;          // the TLS handshake failed, or the authority file is unusable
-constexpr int kXCommErrorCertificate = 0x10006;  // the server's certificate did not verify for the host
+constexpr int kXCommErrorTls = 0x10005;          // TLS could not be set up (handshake, authority file)
+constexpr int kXCommErrorCertificate = 0x10006;  // the certificate did not verify for the host
 
 // What a connection tells its owner. Every operation runs on the owning thread, from its message
 // loop; error is 0 or one of the codes above.

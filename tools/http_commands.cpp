@@ -80,6 +80,7 @@ int RunPost(const std::vector<std::string>& args) {
 const tools::ToolRegistration getCommand{
     {"get", "get URL [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://...] [--ca-file FILE]", RunGet}};
 const tools::ToolRegistration postCommand{
-    {"post", "post URL BODY [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://...] [--ca-file FILE]", RunPost}};
+    {"post", "post URL BODY [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://...] [--ca-file FILE]",
+     RunPost}};
 
 } // namespace

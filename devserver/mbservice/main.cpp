@@ -97,12 +97,14 @@ int Serve(const ServiceOptions& options, const sigset_t& stopSignals) {
     }
 
     mbservice::ServiceUrls urls;
-    urls.origin = (server.Secure() ? "https://" : "http://") + ClientHost(options.bind) + ":" + std::to_string(port);
+    urls.origin =
+        (server.Secure() ? "https://" : "http://") + ClientHost(options.bind) + ":" + std::to_string(port);
     urls.picturePrefix = options.picturePrefix.empty() ? urls.origin + "/p/" : options.picturePrefix;
     mbservice::Microblog microblog(database, clock, urls);
     if (options.seed == "demo" && !microblog.HasAccounts())
         mbservice::SeedDemo(microblog);
-    mbservice::RegisterRoutes(server, microblog, mbservice::RouteSettings{options.refuseActivation, server.Secure()});
+    mbservice::RegisterRoutes(server, microblog,
+                              mbservice::RouteSettings{options.refuseActivation, server.Secure()});
 
     std::printf("port %d\n", port);
     std::fflush(stdout);

@@ -207,8 +207,9 @@ bool WholeResponseServer::UseTls(const std::string& certificateFile, const std::
         SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
         SSL_CTX_check_private_key(context) != 1) {
         unsigned long reason = ERR_peek_last_error();
-        error = "cannot use " + certificateFile + " with " + keyFile + ": " +
-                (reason != 0 && ERR_reason_error_string(reason) ? ERR_reason_error_string(reason) : "unknown");
+        error =
+            "cannot use " + certificateFile + " with " + keyFile + ": " +
+            (reason != 0 && ERR_reason_error_string(reason) ? ERR_reason_error_string(reason) : "unknown");
         ERR_clear_error();
         SSL_CTX_free(context);
         return false;

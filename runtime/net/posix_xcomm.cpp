@@ -97,7 +97,16 @@ public:
     }
 
 private:
-    enum class State { kIdle, kResolving, kConnecting, kHandshake, kTlsHandshake, kConnected, kFailed, kShutDown };
+    enum class State {
+        kIdle,
+        kResolving,
+        kConnecting,
+        kHandshake,
+        kTlsHandshake,
+        kConnected,
+        kFailed,
+        kShutDown
+    };
 
     void OnWatch(short revents);
     void Handle(short revents);
@@ -437,6 +446,9 @@ ssize_t PosixXComm::StreamRead(char* buffer, std::size_t length) {
         errno = EAGAIN;
         return -1;
     case TlsSession::Io::kWantRead:
+        // Whatever write the read waited for has gone: from now on it waits for the socket's input.
+        if (tlsWants_ == POLLOUT)
+            tlsWants_ = 0;
         errno = EAGAIN;
         return -1;
     default:

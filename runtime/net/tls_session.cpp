@@ -42,8 +42,9 @@ SSL_CTX* MakeContext(const std::string& authorityFile) {
     // Send may hand over a request in parts and retry from the socket object's own queue.
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-    int loaded = authorityFile.empty() ? SSL_CTX_set_default_verify_paths(context)
-                                       : SSL_CTX_load_verify_locations(context, authorityFile.c_str(), nullptr);
+    int loaded = authorityFile.empty()
+                     ? SSL_CTX_set_default_verify_paths(context)
+                     : SSL_CTX_load_verify_locations(context, authorityFile.c_str(), nullptr);
     if (loaded != 1) {
         SSL_CTX_free(context);
         return nullptr;
@@ -128,8 +129,8 @@ bool IsNumericAddress(const std::string& host) {
 
 } // namespace
 
-std::unique_ptr<TlsSession> TlsSession::Create(int fd, const std::string& host, const std::string& authorityFile,
-                                               int* error) {
+std::unique_ptr<TlsSession> TlsSession::Create(int fd, const std::string& host,
+                                               const std::string& authorityFile, int* error) {
     *error = kXCommErrorTls;
     SSL_CTX* context = ContextFor(authorityFile);
     if (context == nullptr || host.empty())

@@ -19,8 +19,8 @@ public:
     // A session over fd for host (a name, sent as the server name, or a numeric address), trusting
     // the authorities of authorityFile (PEM) or, when it is empty, the system's. Null, with a code
     // of host/xcomm.h in *error, when the authorities cannot be loaded.
-    static std::unique_ptr<TlsSession> Create(int fd, const std::string& host, const std::string& authorityFile,
-                                              int* error);
+    static std::unique_ptr<TlsSession> Create(int fd, const std::string& host,
+                                              const std::string& authorityFile, int* error);
     ~TlsSession();
     TlsSession(const TlsSession&) = delete;
     TlsSession& operator=(const TlsSession&) = delete;

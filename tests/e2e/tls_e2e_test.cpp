@@ -45,9 +45,9 @@ public:
     Issued Issue(const std::string& name, const std::string& altNames, long fromSeconds, long toSeconds,
                  bool selfSigned = false) {
         Key key(EVP_EC_gen("P-256"), EVP_PKEY_free);
-        Certificate cert = selfSigned ? Make(name, altNames, key.get(), nullptr, nullptr, fromSeconds, toSeconds)
-                                      : Make(name, altNames, key.get(), cert_.get(), key_.get(), fromSeconds,
-                                             toSeconds);
+        Certificate cert =
+            selfSigned ? Make(name, altNames, key.get(), nullptr, nullptr, fromSeconds, toSeconds)
+                       : Make(name, altNames, key.get(), cert_.get(), key_.get(), fromSeconds, toSeconds);
         return Write(cert.get(), key.get(), name);
     }
 
@@ -119,7 +119,8 @@ TEST(TlsE2E, SignInTimelineAndPublishOverHttpsTrustingThePrivateAuthority) {
     std::string signIn = SignIn(demo);
     ASSERT_NE(demo.Run("screen").find("MicroBlogListPanel"), std::string::npos) << signIn << service.Log();
 
-    std::string sent = demo.Run("click BtnPublish\ntype EdtContent 经由加密连接的一条\nclick ButtonSend\nwait\npage");
+    std::string sent =
+        demo.Run("click BtnPublish\ntype EdtContent 经由加密连接的一条\nclick ButtonSend\nwait\npage");
     EXPECT_NE(sent.find("经由加密连接的一条"), std::string::npos) << sent;
     EXPECT_GE(service.Count("GET /oauth/access_token 200"), 1) << service.Log();
     EXPECT_GE(service.Count("GET /statuses/home_timeline.json 200"), 2) << service.Log();

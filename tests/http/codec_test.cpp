@@ -72,9 +72,9 @@ TEST_P(RefusedUrl, IsNotSplit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, RefusedUrl,
-                         testing::Values("", "https://", "httpss://h/", "ftp://h/", "http://", "http:///x", "http://:80/",
-                                         "http://h:0/", "http://h:65536/", "http://h:8a/", "http://h:/x",
-                                         "http://user@h/", "http://h/a b",
+                         testing::Values("", "https://", "httpss://h/", "ftp://h/", "http://", "http:///x",
+                                         "http://:80/", "http://h:0/", "http://h:65536/", "http://h:8a/",
+                                         "http://h:/x", "http://user@h/", "http://h/a b",
                                          std::string("http://h/a\r\nX-Injected: 1"),
                                          std::string("http://h/\0x", 10), "http://[::1/", "//h/x"));
 

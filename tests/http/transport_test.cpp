@@ -319,7 +319,8 @@ TEST(Transport, ServerSilentInTheTlsHandshakeIsEndedByTheConnectLimit) {
     HttpClient client(limits);
     std::string body = "kept";
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(client.Get(kNoProxy, "https://127.0.0.1:" + std::to_string(server.port()) + "/x.json", body), -1);
+    EXPECT_EQ(client.Get(kNoProxy, "https://127.0.0.1:" + std::to_string(server.port()) + "/x.json", body),
+              -1);
     long waited = MillisecondsSince(start);
     EXPECT_GE(waited, 300);
     EXPECT_LT(waited, 5000);
