@@ -202,6 +202,10 @@ bool WholeResponseServer::UseTls(const std::string& certificateFile, const std::
         return false;
     }
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    // Clients of this service make one connection per request and never resume a session: tickets
+    // would be two more small writes, the second held back by the socket until the first is
+    // acknowledged, a delayed acknowledgement later.
+    SSL_CTX_set_num_tickets(context, 0);
     ERR_clear_error();
     if (SSL_CTX_use_certificate_chain_file(context, certificateFile.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||

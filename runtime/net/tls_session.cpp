@@ -41,6 +41,10 @@ SSL_CTX* MakeContext(const std::string& authorityFile) {
     SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
     // Send may hand over a request in parts and retry from the socket object's own queue.
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Records are taken from the socket in large reads rather than header and body apart; what is
+    // read beyond one record waits in the session (Pending) for the next Read.
+    SSL_CTX_set_read_ahead(context, 1);
+    SSL_CTX_set_default_read_buffer_len(context, std::size_t{64} * 1024);
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
     int loaded = authorityFile.empty()
                      ? SSL_CTX_set_default_verify_paths(context)
