@@ -1,12 +1,18 @@
 // A GET of a 100 KB body from a loopback server, one connection per request: HttpClient with its
 // socket thread against libcurl's easy interface with a new handle per request, and against the
 // floor, a plain blocking socket that writes the same request and reads the whole reply into one
-// buffer, in the same run, against the same server. The server runs on a CPU of its own; each
-// client runs on another one (HttpClient's worker threads inherit the benchmark thread's CPU).
+// buffer, in the same run, against the same server. The same GET over HTTPS (a full TLS handshake
+// per request, the server's certificate verified against an authority file) compares HttpClient
+// with libcurl. The server runs on a CPU of its own; each client runs on another one (HttpClient's
+// worker threads inherit the benchmark thread's CPU).
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
@@ -18,6 +24,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -41,11 +48,62 @@ void PinToCpu(int cpu) {
     pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
 }
 
+// A self-signed certificate for 127.0.0.1 that is its own authority, with its key; the authority
+// is written to a temporary file for the clients.
+struct BenchCertificate {
+    X509* cert = nullptr;
+    EVP_PKEY* key = nullptr;
+    std::string authorityFile;
+
+    BenchCertificate() {
+        key = EVP_EC_gen("P-256");
+        cert = X509_new();
+        X509_set_version(cert, 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+        X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+        X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+        X509_set_pubkey(cert, key);
+        X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+        X509_set_issuer_name(cert, X509_get_subject_name(cert));
+        X509V3_CTX context;
+        X509V3_set_ctx_nodb(&context);
+        X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
+        for (auto [nid, value] : {std::pair{NID_basic_constraints, "critical,CA:TRUE"},
+                                  std::pair{NID_subject_alt_name, "IP:127.0.0.1"}}) {
+            X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+            X509_add_ext(cert, extension, -1);
+            X509_EXTENSION_free(extension);
+        }
+        X509_sign(cert, key, EVP_sha256());
+        char path[] = "/tmp/http_bench_authority_XXXXXX";
+        int fd = mkstemp(path);
+        FILE* out = fd >= 0 ? fdopen(fd, "w") : nullptr;
+        if (out) {
+            PEM_write_X509(out, cert);
+            std::fclose(out);
+            authorityFile = path;
+        }
+    }
+    ~BenchCertificate() {
+        if (!authorityFile.empty())
+            unlink(authorityFile.c_str());
+        X509_free(cert);
+        EVP_PKEY_free(key);
+    }
+};
+
 // Serves every connection with the same reply: it reads the request's header block, writes the
-// reply, and closes once the client has closed its end.
+// reply, and closes once the client has closed its end. With a certificate it speaks TLS.
 class ReplyServer {
 public:
-    explicit ReplyServer(std::string reply) : reply_(std::move(reply)) {
+    explicit ReplyServer(std::string reply, const BenchCertificate* certificate = nullptr)
+        : reply_(std::move(reply)) {
+        if (certificate) {
+            tls_ = SSL_CTX_new(TLS_server_method());
+            SSL_CTX_use_certificate(tls_, certificate->cert);
+            SSL_CTX_use_PrivateKey(tls_, certificate->key);
+        }
         stopFd_ = eventfd(0, EFD_CLOEXEC);
         listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
@@ -72,9 +130,11 @@ public:
         thread_.join();
         close(listenFd_);
         close(stopFd_);
+        SSL_CTX_free(tls_);
     }
     std::string Url() const {
-        return "http://127.0.0.1:" + std::to_string(port_) + "/statuses/home_timeline.json";
+        return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) +
+               "/statuses/home_timeline.json";
     }
     long Served() const { return served_.load(); }
     std::size_t ReplySize() const { return reply_.size(); }
@@ -92,6 +152,12 @@ private:
                 continue;
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+            if (tls_) {
+                ServeTls(fd);
+                close(fd);
+                ++served_;
+                continue;
+            }
             std::string request;
             while (request.find("\r\n\r\n") == std::string::npos) {
                 ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
@@ -113,7 +179,29 @@ private:
         }
     }
 
+    void ServeTls(int fd) {
+        SSL* ssl = SSL_new(tls_);
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+            char buffer[8192];
+            std::string request;
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                int n = SSL_read(ssl, buffer, sizeof(buffer));
+                if (n <= 0)
+                    break;
+                request.append(buffer, static_cast<std::size_t>(n));
+            }
+            std::size_t written = 0;
+            SSL_write_ex(ssl, reply_.data(), reply_.size(), &written);
+            while (SSL_read(ssl, buffer, sizeof(buffer)) > 0) {
+            }
+            SSL_shutdown(ssl);
+        }
+        SSL_free(ssl);
+    }
+
     std::string reply_;
+    SSL_CTX* tls_ = nullptr;
     int listenFd_ = -1;
     int stopFd_ = -1;
     std::uint16_t port_ = 0;
@@ -122,6 +210,8 @@ private:
 };
 
 ReplyServer* server = nullptr;
+ReplyServer* tlsServer = nullptr;
+std::string authorityFile;
 
 std::string Body() {
     std::string body(kBodyBytes, ' ');
@@ -130,12 +220,13 @@ std::string Body() {
     return body;
 }
 
-void BM_HttpClient_Get100K(benchmark::State& state) {
+void HttpClientGet(benchmark::State& state, const ReplyServer* from) {
     PinToCpu(0);
-    const std::string url = server->Url();
+    const std::string url = from->Url();
     const tavi::ProxyCfg proxy;
     for (auto _ : state) {
         microblog::HttpClient client;
+        client.SetAuthorityFile(authorityFile);
         std::string body;
         int status = client.Get(proxy, url, body);
         if (status != 200 || body.size() != kBodyBytes) {
@@ -147,18 +238,27 @@ void BM_HttpClient_Get100K(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodyBytes));
 }
 
+void BM_HttpClient_Get100K(benchmark::State& state) {
+    HttpClientGet(state, server);
+}
+
+void BM_HttpClient_Https_Get100K(benchmark::State& state) {
+    HttpClientGet(state, tlsServer);
+}
+
 std::size_t AppendBody(char* bytes, std::size_t size, std::size_t count, void* into) {
     static_cast<std::string*>(into)->append(bytes, size * count);
     return size * count;
 }
 
-void BM_Libcurl_Get100K(benchmark::State& state) {
+void LibcurlGet(benchmark::State& state, const ReplyServer* from) {
     PinToCpu(0);
-    const std::string url = server->Url();
+    const std::string url = from->Url();
     for (auto _ : state) {
         CURL* curl = curl_easy_init();
         std::string body;
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_CAINFO, authorityFile.c_str());
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
         curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
@@ -173,6 +273,14 @@ void BM_Libcurl_Get100K(benchmark::State& state) {
         benchmark::DoNotOptimize(body.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodyBytes));
+}
+
+void BM_Libcurl_Get100K(benchmark::State& state) {
+    LibcurlGet(state, server);
+}
+
+void BM_Libcurl_Https_Get100K(benchmark::State& state) {
+    LibcurlGet(state, tlsServer);
 }
 
 // Connect, one send of the same request bytes, recv into one buffer until the whole reply is in.
@@ -215,21 +323,29 @@ void BM_RawSocket_Get100K(benchmark::State& state) {
 BENCHMARK(BM_HttpClient_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Libcurl_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RawSocket_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HttpClient_Https_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Libcurl_Https_Get100K)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     std::string body = Body();
-    ReplyServer replies("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                        std::to_string(body.size()) + "\r\n\r\n" + body);
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                              std::to_string(body.size()) + "\r\n\r\n" + body;
+    ReplyServer replies(reply);
     server = &replies;
+    BenchCertificate certificate;
+    authorityFile = certificate.authorityFile;
+    ReplyServer tlsReplies(reply, &certificate);
+    tlsServer = &tlsReplies;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     server = nullptr;
+    tlsServer = nullptr;
     curl_global_cleanup();
     return 0;
 }

@@ -12,6 +12,8 @@ constexpr int kXCommErrorHostNotFound = 0x10001; // the name did not resolve
 constexpr int kXCommErrorProxy = 0x10002;        // the proxy refused the tunnel or broke its protocol
 constexpr int kXCommErrorProxyAuth = 0x10003;    // the proxy refused the user name and password
 constexpr int kXCommErrorBadArgument = 0x10004;  // no host, port 0, or an unusable proxy setting
+constexpr int kXCommErrorTls = 0x10005;          // TLS could not be set up (handshake, authority file)
+constexpr int kXCommErrorCertificate = 0x10006;  // the certificate did not verify for the host
 
 // What a connection tells its owner. Every operation runs on the owning thread, from its message
 // loop; error is 0 or one of the codes above.
@@ -61,6 +63,13 @@ public:
     // thread, then free the object.
     virtual void Uninitialize() = 0;
     virtual void Release() = 0;
+    // Connections made after this speak TLS (1.2 or newer) when secure is set, inside the proxy's
+    // tunnel when one is used. The server's certificate must chain to a trusted authority and name
+    // the host given to Connect, which is also sent as the server name; otherwise OnConnect reports
+    // kXCommErrorCertificate and nothing the caller wrote leaves. authorityFile names a PEM file
+    // of the authorities to trust instead of the system's; null or empty trusts the system's.
+    // Send and Receive then carry the plain bytes inside the protected stream.
+    virtual void SetSecure(bool secure, const char* authorityFile) = 0;
 
 protected:
     ~IXComm() = default;

@@ -63,6 +63,7 @@ int HttpClient::Exchange(const tavi::ProxyCfg& proxy, const std::string& url, bo
     }
     auto link = std::make_shared<HttpExchangeLink>();
     worker->Configure(link, this, url, proxy, isPost, body);
+    worker->SetAuthorityFile(authorityFile_);
     if (!ListHttpExchange(link, worker->GetHandle())) {
         delete worker;
         return -1;

@@ -41,6 +41,9 @@ public:
 
     // Where the connection object comes from (the host's IXComm_Creater unless set).
     void SetCommFactory(CommFactory factory) { commFactory_ = std::move(factory); }
+    // For https addresses: the PEM file of the authorities the server's certificate must chain
+    // to, instead of the system's (empty: the system's).
+    void SetAuthorityFile(const std::string& path) { authorityFile_ = path; }
 
     // The limits new clients start with; the defaults are 15 s, 60 s, 200 ms steps and 120 s.
     static void SetDefaultLimits(const HttpClientLimits& limits);
@@ -60,6 +63,7 @@ private:
 
     HttpClientLimits limits_;
     CommFactory commFactory_;
+    std::string authorityFile_;
 };
 
 // Milliseconds of the steady clock, the time base of the exchange's limits.

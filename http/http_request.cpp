@@ -16,7 +16,7 @@ std::string BuildHttpRequest(const HttpRequestDescription& request) {
     text += "Host:";
     text += v6 ? "[" + request.host + "]" : request.host;
     // The server must see the same authority the request was addressed (and signed) with.
-    if (request.port != kHttpDefaultPort) {
+    if (request.port != (request.secure ? kHttpsDefaultPort : kHttpDefaultPort)) {
         text += ':';
         text += std::to_string(request.port);
     }

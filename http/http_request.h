@@ -10,14 +10,16 @@ namespace microblog {
 struct HttpRequestDescription {
     bool isPost = false;
     std::string host;        // the host name alone; an IPv6 address without its brackets
-    std::uint16_t port = 80; // written after the host unless it is the default port of http
+    bool secure = false;     // sent over TLS, where the default port is that of https
+    std::uint16_t port = 80; // written after the host unless it is the default port of the scheme
     std::string path;        // request target, starting with a slash
     std::string referer;     // empty: no Referer line
     std::string body;        // POST only: the form-encoded body
 };
 
-// The port an http address means when it names none; the Host line leaves it out.
+// The ports an http and an https address mean when they name none; the Host line leaves them out.
 constexpr std::uint16_t kHttpDefaultPort = 80;
+constexpr std::uint16_t kHttpsDefaultPort = 443;
 
 // The buffer a connection starts with; a longer request grows it rather than being cut.
 constexpr std::size_t kRequestBufferSize = 4096;

@@ -66,8 +66,12 @@ int CHttpSocketThread::Run() {
     auto parts = SplitHttpUrl(url_);
     if (!parts)
         return ExitInstance();
+    // An https exchange is refused by the connection itself when the server cannot prove who it
+    // is: OnConnect then reports the error and the request is never written.
+    comm_->SetSecure(parts->secure, authorityFile_.c_str());
     HttpRequestDescription request;
     request.isPost = isPost_ != 0;
+    request.secure = parts->secure;
     request.host = parts->host;
     request.port = parts->port;
     request.path = parts->path;

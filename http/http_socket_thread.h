@@ -45,6 +45,8 @@ public:
 
     void Configure(std::shared_ptr<HttpExchangeLink> link, HttpClient* holder, const std::string& url,
                    const tavi::ProxyCfg& proxy, bool isPost, const std::string& postBody);
+    // The authorities an https server's certificate must chain to (a PEM file); empty: the system's.
+    void SetAuthorityFile(const std::string& path) { authorityFile_ = path; }
 
     bool InitInstance() override;
     int Run() override;
@@ -84,6 +86,7 @@ private:
     std::shared_ptr<HttpExchangeLink> link_;
     int isPost_ = 0;
     std::string postBody_;
+    std::string authorityFile_;
     int readErrors_ = 0;
     bool detachedAtStart_ = false;
 };

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "http/http_request.h"
+
 namespace microblog {
 namespace {
 
@@ -23,24 +25,36 @@ bool ValidHostName(const std::string& host) {
     return !host.empty();
 }
 
+bool StartsWithScheme(const std::string& url, const std::string& scheme) {
+    if (url.size() <= scheme.size())
+        return false;
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i])
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<HttpUrl> SplitHttpUrl(const std::string& url) {
-    constexpr std::size_t kSchemeLength = 7; // "http://"
-    if (url.size() <= kSchemeLength || HasUnsafeBytes(url))
+    if (HasUnsafeBytes(url))
         return std::nullopt;
-    for (std::size_t i = 0; i < kSchemeLength; ++i) {
-        if (std::tolower(static_cast<unsigned char>(url[i])) != "http://"[i])
-            return std::nullopt;
+    HttpUrl parts;
+    if (StartsWithScheme(url, "https://")) {
+        parts.secure = true;
+        parts.port = kHttpsDefaultPort;
+    } else if (!StartsWithScheme(url, "http://")) {
+        return std::nullopt;
     }
+    const std::size_t schemeLength = parts.secure ? 8 : 7;
     // The fragment is the reader's, never sent.
     std::string text = url.substr(0, url.find('#'));
-    std::size_t authorityEnd = text.find_first_of("/?", kSchemeLength);
+    std::size_t authorityEnd = text.find_first_of("/?", schemeLength);
     if (authorityEnd == std::string::npos)
         authorityEnd = text.size();
-    std::string authority = text.substr(kSchemeLength, authorityEnd - kSchemeLength);
+    std::string authority = text.substr(schemeLength, authorityEnd - schemeLength);
 
-    HttpUrl parts;
     std::string portText;
     bool hasPort = false;
     if (!authority.empty() && authority.front() == '[') {

@@ -71,6 +71,7 @@ int MicroBlogService::PerformCall(const ApiCall& call, std::string* body) {
         BuildSignedQuery(map, signer, call.post ? "POST&" : "GET&", call.path, true, timestamp, nonce);
     std::string url = signer.apiRoot + call.path;
     HttpClient client;
+    client.SetAuthorityFile(CurrentDeployment().caFile);
     if (call.post)
         return client.Post(tavi::GetProxyCfg(), url, signedText, *body);
     return client.Get(tavi::GetProxyCfg(), url + "?" + signedText, *body);
@@ -99,6 +100,7 @@ bool MicroBlogService::FetchAccessToken(const std::string& account, const std::s
     MakeTimestampAndNonce(timestamp, nonce);
     std::string query = BuildSignedQuery(map, signer, "GET&", "oauth/access_token", false, timestamp, nonce);
     HttpClient client;
+    client.SetAuthorityFile(CurrentDeployment().caFile);
     std::string body;
     int status = client.Get(tavi::GetProxyCfg(), signer.apiRoot + "oauth/access_token?" + query, body);
     if (status != 200)

@@ -39,6 +39,13 @@ Deployment ReadDeployment(const std::string& path) {
             deployment.webRoot = value;
         else if (key == "picture_prefix")
             deployment.picturePrefix = value;
+        else if (key == "ca_file")
+            deployment.caFile = value;
+    }
+    if (!deployment.caFile.empty() && deployment.caFile.front() != '/') {
+        std::size_t folderEnd = path.rfind('/');
+        if (folderEnd != std::string::npos)
+            deployment.caFile = path.substr(0, folderEnd + 1) + deployment.caFile;
     }
     if (deployment.apiRoot.back() != '/')
         deployment.apiRoot.push_back('/');

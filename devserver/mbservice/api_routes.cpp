@@ -121,7 +121,7 @@ public:
     std::optional<ApiCall> Admit(const httplib::Request& req, httplib::Response& res, Access access) {
         SignedRequest request;
         std::string error;
-        if (!ReadSignedRequest(req, request, error)) {
+        if (!ReadSignedRequest(req, request, error, settings_.secure)) {
             SendJson(res, req, ErrorReply(400, error));
             return std::nullopt;
         }
@@ -335,7 +335,7 @@ private:
 
 } // namespace
 
-bool ReadSignedRequest(const httplib::Request& request, SignedRequest& out, std::string& error) {
+bool ReadSignedRequest(const httplib::Request& request, SignedRequest& out, std::string& error, bool secure) {
     const std::string& target = request.target;
     if (target.empty() || target.front() != '/') {
         error = "the request target must be a path";
@@ -361,13 +361,14 @@ bool ReadSignedRequest(const httplib::Request& request, SignedRequest& out, std:
     const std::size_t bracket = host.rfind(']');
     const std::size_t colon = host.rfind(':');
     const bool namesPort = colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
-    if (namesPort && host.compare(colon, std::string::npos, ":80") == 0)
+    const std::string defaultPort = secure ? "443" : "80";
+    if (namesPort && host.compare(colon + 1, std::string::npos, defaultPort) == 0)
         host.erase(colon);
-    else if (!namesPort && request.local_port > 0 && request.local_port != 80)
+    else if (!namesPort && request.local_port > 0 && std::to_string(request.local_port) != defaultPort)
         host += ":" + std::to_string(request.local_port);
 
     out.method = request.method;
-    out.baseUri = "http://" + host + rawPath;
+    out.baseUri = (secure ? "https://" : "http://") + host + rawPath;
     out.params.clear();
     if (!ParseFormText(rawQuery, out.params, error))
         return false;

@@ -13,13 +13,15 @@ namespace mbservice {
 
 struct RouteSettings {
     bool refuseActivation = false;
+    bool secure = false; // served over TLS: clients sign "https://" addresses
 };
 
 // The signed view of an HTTP request: its method, the base URI from the Host header (the local
 // port added when the header names none, as clients that sign "http://host:port/" write only the
-// host) and the raw path, and the parameters of the query and of a form body. False, with the
-// reason in error, for a request that cannot be read.
-bool ReadSignedRequest(const httplib::Request& request, SignedRequest& out, std::string& error);
+// host) and the raw path, and the parameters of the query and of a form body; secure names the
+// https scheme and its default port. False, with the reason in error, for a request that cannot be read.
+bool ReadSignedRequest(const httplib::Request& request, SignedRequest& out, std::string& error,
+                       bool secure = false);
 
 void RegisterRoutes(httplib::Server& server, Microblog& microblog, RouteSettings settings);
 

@@ -78,6 +78,13 @@ int Serve(const ServiceOptions& options, const sigset_t& stopSignals) {
     mbservice::Database database(options.dbPath);
     mbservice::WholeResponseServer server;
     ConfigureServer(server, options);
+    if (!options.tlsCert.empty()) {
+        std::string error;
+        if (!server.UseTls(options.tlsCert, options.tlsKey, error)) {
+            std::fprintf(stderr, "mbservice: %s\n", error.c_str());
+            return 1;
+        }
+    }
 
     int port = options.port;
     if (port == 0)
@@ -90,12 +97,14 @@ int Serve(const ServiceOptions& options, const sigset_t& stopSignals) {
     }
 
     mbservice::ServiceUrls urls;
-    urls.origin = "http://" + ClientHost(options.bind) + ":" + std::to_string(port);
+    urls.origin =
+        (server.Secure() ? "https://" : "http://") + ClientHost(options.bind) + ":" + std::to_string(port);
     urls.picturePrefix = options.picturePrefix.empty() ? urls.origin + "/p/" : options.picturePrefix;
     mbservice::Microblog microblog(database, clock, urls);
     if (options.seed == "demo" && !microblog.HasAccounts())
         mbservice::SeedDemo(microblog);
-    mbservice::RegisterRoutes(server, microblog, mbservice::RouteSettings{options.refuseActivation});
+    mbservice::RegisterRoutes(server, microblog,
+                              mbservice::RouteSettings{options.refuseActivation, server.Secure()});
 
     std::printf("port %d\n", port);
     std::fflush(stdout);

@@ -26,6 +26,7 @@ std::string UsageText() {
     return "usage: mbservice [--port N] [--bind ADDRESS] [--db PATH] [--seed demo] [--activity SECONDS]\n"
            "                 [--clock-skew SECONDS] [--picture-prefix URL] [--refuse-activation] [--threads "
            "N]\n"
+           "                 [--tls-cert FILE --tls-key FILE]\n"
            "  --port N             port to listen on (default 8990; 0 picks a free one)\n"
            "  --bind ADDRESS       address to listen on (default 127.0.0.1)\n"
            "  --db PATH            SQLite file to keep the data in (default: in memory)\n"
@@ -35,6 +36,8 @@ std::string UsageText() {
            "  --picture-prefix URL picture short-link prefix used in seeded statuses\n"
            "  --refuse-activation  every account activation fails\n"
            "  --threads N          request threads (default 16)\n"
+           "  --tls-cert FILE      serve HTTPS with this certificate (PEM, the chain after it)\n"
+           "  --tls-key FILE       the certificate's private key (PEM)\n"
            "The port is printed as \"port N\" on the first line of stdout; each request is logged to "
            "stderr.\n";
 }
@@ -92,12 +95,20 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions& options, st
         } else if (name == "--picture-prefix") {
             if (!value(options.picturePrefix))
                 return false;
-            if (options.picturePrefix.rfind("http://", 0) != 0 || options.picturePrefix.back() != '/') {
-                error = "--picture-prefix must be an http:// address ending in /";
+            const bool web = options.picturePrefix.rfind("http://", 0) == 0 ||
+                             options.picturePrefix.rfind("https://", 0) == 0;
+            if (!web || options.picturePrefix.back() != '/') {
+                error = "--picture-prefix must be an http:// or https:// address ending in /";
                 return false;
             }
         } else if (name == "--refuse-activation") {
             options.refuseActivation = true;
+        } else if (name == "--tls-cert") {
+            if (!value(options.tlsCert))
+                return false;
+        } else if (name == "--tls-key") {
+            if (!value(options.tlsKey))
+                return false;
         } else if (name == "--threads") {
             if (!number(1, 256, n))
                 return false;
@@ -106,6 +117,10 @@ bool ParseOptions(int argc, const char* const* argv, ServiceOptions& options, st
             error = "unknown option " + std::string(name);
             return false;
         }
+    }
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        error = "--tls-cert and --tls-key go together";
+        return false;
     }
     return true;
 }

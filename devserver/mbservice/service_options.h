@@ -19,6 +19,8 @@ struct ServiceOptions {
     std::string picturePrefix;     // empty: the service's own /p/ address
     bool refuseActivation = false; // every account activation fails as the service's would
     int threads = 16;
+    std::string tlsCert; // with tlsKey: serve HTTPS with this certificate chain (PEM)
+    std::string tlsKey;
     bool help = false;
 };
 

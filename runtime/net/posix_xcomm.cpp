@@ -1,7 +1,9 @@
 // The host's socket library on non-blocking POSIX sockets. A connection belongs to the thread that
 // called Connect: its descriptor is watched by that thread's message queue, and every event is
 // delivered to the sink while that thread dispatches its messages. Names are resolved on a helper
-// thread so that the owner's loop never blocks; numeric addresses are used at once.
+// thread so that the owner's loop never blocks; numeric addresses are used at once. A secure
+// connection runs its TLS handshake after the proxy's tunnel (if any) is open and before the owner
+// hears that it is connected, so that nothing the owner sends can leave unprotected.
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -20,6 +22,7 @@
 
 #include "host/xcomm.h"
 #include "runtime/net/proxy_handshake.h"
+#include "runtime/net/tls_session.h"
 #include "runtime/platform/message_queue.h"
 
 namespace tavi {
@@ -27,6 +30,7 @@ namespace {
 
 using runtime::MessageQueue;
 using runtime::ProxyHandshake;
+using runtime::TlsSession;
 
 // The socket is read in pieces this large; Receive hands them out in whatever sizes it is asked for.
 constexpr std::size_t kReadAhead = std::size_t{64} * 1024;
@@ -87,9 +91,22 @@ public:
     void SetSink(IXCommSink* sink) override { sink_ = sink; }
     void Uninitialize() override;
     void Release() override;
+    void SetSecure(bool secure, const char* authorityFile) override {
+        secure_ = secure;
+        authorityFile_ = authorityFile ? authorityFile : "";
+    }
 
 private:
-    enum class State { kIdle, kResolving, kConnecting, kHandshake, kConnected, kFailed, kShutDown };
+    enum class State {
+        kIdle,
+        kResolving,
+        kConnecting,
+        kHandshake,
+        kTlsHandshake,
+        kConnected,
+        kFailed,
+        kShutDown
+    };
 
     void OnWatch(short revents);
     void Handle(short revents);
@@ -102,6 +119,13 @@ private:
     void TryNextAddress();
     void Fail(int error);
     void OnConnected();
+    // The stream to the server is open (through the tunnel when there is one).
+    void OnStreamOpen();
+    void TlsHandshakeStep();
+    // One read or write of the stream's plain bytes: a count, 0 at its end, or -1 with errno set
+    // (EAGAIN when it would wait).
+    ssize_t StreamRead(char* buffer, std::size_t length);
+    ssize_t StreamWrite(const char* bytes, std::size_t length);
     void HandshakeIO(short revents);
     void ConnectedIO(short revents);
     void Notify();
@@ -128,6 +152,14 @@ private:
     std::shared_ptr<Resolution> resolution_;
     std::unique_ptr<ProxyHandshake> handshake_;
     int failError_ = 0;
+
+    bool secure_ = false;
+    std::string authorityFile_;
+    // The host the caller asked for, whose certificate the server must show.
+    std::string serverName_;
+    std::unique_ptr<TlsSession> tls_;
+    // What the TLS layer waits for: during the handshake, and when a read needs a write first.
+    short tlsWants_ = 0;
 
     std::string out_;
     std::size_t outPos_ = 0;
@@ -170,10 +202,17 @@ void PosixXComm::UpdateEvents() {
     case State::kHandshake:
         events = static_cast<short>(POLLIN | (OutPending() ? POLLOUT : 0));
         break;
+    case State::kTlsHandshake:
+        events = tlsWants_;
+        break;
     case State::kConnected:
-        if (!eof_ && error_ == 0 && InAvailable() == 0)
+        if (!eof_ && error_ == 0 && InAvailable() == 0) {
             events = POLLIN | POLLPRI;
-        if (OutPending())
+            // Bytes the TLS layer holds already make the socket no more readable: go get them.
+            if (tls_ && tls_->Pending())
+                Raise();
+        }
+        if (OutPending() || tlsWants_ == POLLOUT)
             events |= POLLOUT;
         break;
     default:
@@ -196,6 +235,10 @@ void PosixXComm::ResetConnection() {
     }
     resolution_.reset();
     handshake_.reset();
+    if (tls_ && fd_ >= 0)
+        tls_->Shutdown();
+    tls_.reset();
+    tlsWants_ = 0;
     CloseSocket();
     addresses_.clear();
     nextAddress_ = 0;
@@ -226,6 +269,7 @@ int PosixXComm::Connect(const char* host, unsigned short port) {
     Rewatch(-1, 0);
 
     std::string target = host ? host : "";
+    serverName_ = target;
     if (proxy_.type == ProxyCfg::kNone) {
         targetHost_ = target;
         targetPort_ = port;
@@ -312,6 +356,8 @@ void PosixXComm::TryNextAddress() {
 void PosixXComm::Fail(int error) {
     resolution_.reset();
     handshake_.reset();
+    tls_.reset();
+    tlsWants_ = 0;
     CloseSocket();
     state_ = State::kFailed;
     failError_ = error;
@@ -334,10 +380,106 @@ void PosixXComm::OnConnected() {
         UpdateEvents();
         return;
     }
+    OnStreamOpen();
+}
+
+void PosixXComm::OnStreamOpen() {
+    if (secure_) {
+        int error = 0;
+        tls_ = TlsSession::Create(fd_, serverName_, authorityFile_, &error);
+        if (!tls_) {
+            Fail(error);
+            return;
+        }
+        state_ = State::kTlsHandshake;
+        TlsHandshakeStep();
+        return;
+    }
     state_ = State::kConnected;
     UpdateEvents();
     if (sink_)
         sink_->OnConnect(0);
+}
+
+void PosixXComm::TlsHandshakeStep() {
+    switch (tls_->Handshake()) {
+    case TlsSession::Io::kDone:
+        tlsWants_ = 0;
+        state_ = State::kConnected;
+        UpdateEvents();
+        if (sink_)
+            sink_->OnConnect(0);
+        return;
+    case TlsSession::Io::kWantRead:
+        tlsWants_ = POLLIN;
+        UpdateEvents();
+        return;
+    case TlsSession::Io::kWantWrite:
+        tlsWants_ = POLLOUT;
+        UpdateEvents();
+        return;
+    default:
+        // A server that closes during the handshake, or shows a certificate that does not verify.
+        Fail(tls_->Error() != 0 ? tls_->Error() : kXCommErrorTls);
+        return;
+    }
+}
+
+ssize_t PosixXComm::StreamRead(char* buffer, std::size_t length) {
+    if (!tls_) {
+        ssize_t n;
+        do {
+            n = ::recv(fd_, buffer, length, 0);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+    std::size_t count = 0;
+    switch (tls_->Read(buffer, length, &count)) {
+    case TlsSession::Io::kDone:
+        if (tlsWants_ == POLLOUT)
+            tlsWants_ = 0;
+        return static_cast<ssize_t>(count);
+    case TlsSession::Io::kClosed:
+        return 0;
+    case TlsSession::Io::kWantWrite:
+        tlsWants_ = POLLOUT;
+        errno = EAGAIN;
+        return -1;
+    case TlsSession::Io::kWantRead:
+        // Whatever write the read waited for has gone: from now on it waits for the socket's input.
+        if (tlsWants_ == POLLOUT)
+            tlsWants_ = 0;
+        errno = EAGAIN;
+        return -1;
+    default:
+        errno = tls_->Error();
+        return -1;
+    }
+}
+
+ssize_t PosixXComm::StreamWrite(const char* bytes, std::size_t length) {
+    if (!tls_) {
+        ssize_t n;
+        do {
+            n = ::send(fd_, bytes, length, MSG_NOSIGNAL);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+    std::size_t count = 0;
+    switch (tls_->Write(bytes, length, &count)) {
+    case TlsSession::Io::kDone:
+        return static_cast<ssize_t>(count);
+    case TlsSession::Io::kWantRead:
+    case TlsSession::Io::kWantWrite:
+        errno = EAGAIN;
+        return -1;
+    case TlsSession::Io::kClosed:
+        errno = EPIPE;
+        return -1;
+    default:
+        errno = tls_->Error();
+        return -1;
+    }
 }
 
 void PosixXComm::OnWatch(short revents) {
@@ -390,6 +532,9 @@ void PosixXComm::Handle(short revents) {
     }
     case State::kHandshake:
         HandshakeIO(revents);
+        return;
+    case State::kTlsHandshake:
+        TlsHandshakeStep();
         return;
     case State::kConnected:
         ConnectedIO(revents);
@@ -451,6 +596,15 @@ void PosixXComm::HandshakeIO(short revents) {
             if (step == ProxyHandshake::Step::kDone) {
                 std::string leftover = handshake_->TakeLeftover();
                 handshake_.reset();
+                // A TLS server speaks only after the client's greeting: bytes here are not its.
+                if (secure_ && !leftover.empty()) {
+                    Fail(kXCommErrorProxy);
+                    return;
+                }
+                if (secure_) {
+                    OnStreamOpen();
+                    return;
+                }
                 if (!leftover.empty()) {
                     in_.assign(leftover.begin(), leftover.end());
                     in_.resize(std::max(in_.size(), kReadAhead));
@@ -484,7 +638,9 @@ void PosixXComm::ConnectedIO(short revents) {
         if (!FlushOutput(&error))
             sendError_ = error;
     }
-    if ((revents & (POLLIN | POLLHUP | POLLERR)) && InAvailable() == 0 && !eof_ && error_ == 0)
+    bool readable = (revents & (POLLIN | POLLHUP | POLLERR)) ||
+                    (tls_ && (tls_->Pending() || (tlsWants_ == POLLOUT && (revents & POLLOUT))));
+    if (readable && InAvailable() == 0 && !eof_ && error_ == 0)
         FillInput();
     Notify();
 }
@@ -527,23 +683,28 @@ void PosixXComm::Notify() {
 void PosixXComm::FillInput() {
     if (in_.size() < kReadAhead)
         in_.resize(kReadAhead);
-    ssize_t n;
+    inPos_ = inEnd_ = 0;
+    // A TLS read gives one record; everything that has arrived is taken, as one read of the socket
+    // would take it, so that a reply sent in one piece is handed out in one piece.
     do {
-        n = ::recv(fd_, in_.data(), in_.size(), 0);
-    } while (n < 0 && errno == EINTR);
-    if (n > 0) {
-        inPos_ = 0;
-        inEnd_ = static_cast<std::size_t>(n);
-    } else if (n == 0) {
-        eof_ = true;
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        error_ = errno;
-    }
+        ssize_t n = StreamRead(in_.data() + inEnd_, in_.size() - inEnd_);
+        if (n > 0) {
+            inEnd_ += static_cast<std::size_t>(n);
+            continue;
+        }
+        // The end or an error is noted once what came before it has been handed out.
+        if (n == 0 && inEnd_ == 0)
+            eof_ = true;
+        else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && inEnd_ == 0)
+            error_ = errno;
+        break;
+    } while (tls_ && inEnd_ < in_.size());
 }
 
 bool PosixXComm::FlushOutput(int* error) {
     while (OutPending()) {
-        ssize_t n = ::send(fd_, out_.data() + outPos_, out_.size() - outPos_, MSG_NOSIGNAL);
+        ssize_t n = handshake_ ? ::send(fd_, out_.data() + outPos_, out_.size() - outPos_, MSG_NOSIGNAL)
+                               : StreamWrite(out_.data() + outPos_, out_.size() - outPos_);
         if (n > 0) {
             outPos_ += static_cast<std::size_t>(n);
             continue;
@@ -574,7 +735,7 @@ int PosixXComm::Send(const char* bytes, int length) {
     std::size_t sent = 0;
     auto total = static_cast<std::size_t>(length);
     while (sent < total) {
-        ssize_t n = ::send(fd_, bytes + sent, total - sent, MSG_NOSIGNAL);
+        ssize_t n = StreamWrite(bytes + sent, total - sent);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
@@ -616,9 +777,12 @@ int PosixXComm::Receive(char* buffer, int length, int flags) {
 }
 
 void PosixXComm::ShutDown() {
-    if (fd_ >= 0 &&
-        (state_ == State::kConnected || state_ == State::kHandshake || state_ == State::kConnecting))
+    if (fd_ >= 0 && (state_ == State::kConnected || state_ == State::kHandshake ||
+                     state_ == State::kTlsHandshake || state_ == State::kConnecting)) {
+        if (tls_)
+            tls_->Shutdown();
         ::shutdown(fd_, SHUT_RDWR);
+    }
     if (state_ != State::kIdle)
         state_ = State::kShutDown;
 }

@@ -194,10 +194,12 @@ private:
 };
 
 // mbservice with a database file, so that it can be stopped and started again on the same port with
-// its data (accounts, tokens, statuses) kept.
+// its data (accounts, tokens, statuses) kept. Given a certificate (--tls-cert) it serves HTTPS.
 class MbService {
 public:
     explicit MbService(std::vector<std::string> extra = {}) : extra_(std::move(extra)) {
+        for (const std::string& option : extra_)
+            secure_ = secure_ || option == "--tls-cert";
         dbPath_ = dir_.path() + "/mbservice.db";
         logPath_ = dir_.path() + "/requests.log";
         Start(0, {"--seed", "demo"});
@@ -206,7 +208,9 @@ public:
 
     bool Started() const { return port_ > 0 && process_ && process_->Started(); }
     int Port() const { return port_; }
-    std::string ApiRoot() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    std::string ApiRoot() const {
+        return (secure_ ? "https" : "http") + std::string("://127.0.0.1:") + std::to_string(port_) + "/";
+    }
     std::string WebRoot() const { return ApiRoot() + "web"; }
 
     void Stop() {
@@ -261,21 +265,23 @@ private:
 
     testenv::ScratchDir dir_{"forms-mbservice"};
     std::vector<std::string> extra_;
+    bool secure_ = false;
     std::string dbPath_;
     std::string logPath_;
     std::unique_ptr<ChildProcess> process_;
     int port_ = 0;
 };
 
-// A copy of the staged app folder, one machine of a messenger user, pointed at the service.
+// A copy of the staged app folder, one machine of a messenger user, pointed at the service (and
+// trusting the authority of caFile for it, when one is given).
 class AppFolder {
 public:
-    explicit AppFolder(const MbService& service) {
+    explicit AppFolder(const MbService& service, const std::string& caFile = std::string()) {
         EXPECT_EQ(testenv::RunCommand("cp -r " + std::string(TAVI_APP_DIR) + "/. " + dir_.path()), 0);
         std::string root = service.ApiRoot();
         testenv::WriteFile(dir_.path() + "/plugin/microblog/deploy.ini",
-                           "api_root=" + root + "\nweb_root=" + root + "web\npicture_prefix=" + root +
-                               "p/\n");
+                           "api_root=" + root + "\nweb_root=" + root + "web\npicture_prefix=" + root + "p/\n" +
+                               (caFile.empty() ? std::string() : "ca_file=" + caFile + "\n"));
     }
     const std::string& path() const { return dir_.path(); }
 

@@ -1,7 +1,7 @@
 // The main job as a newcomer meets it in a terminal: scripts/run --terminal starts the servers and
 // tavi in its terminal mode as the demo user. Once with its input from a pipe, as a person would
-// type the commands, and once under tmux, at a real terminal with line editing. Both times the
-// servers must be gone at the end.
+// type the commands, over HTTPS (--tls), and once under tmux, at a real terminal with line editing.
+// Both times the servers must be gone at the end.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -70,8 +70,9 @@ std::string FirstPage(const std::string& output) {
 
 TEST(MainJob, SignsInShowsTheTimelinePostsAndStopsItsServers) {
     std::string text = "posted through scripts/run " + std::to_string(getpid());
-    ChildProcess run({"/usr/bin/env", "TAVI_BUILD_DIR=" + std::string(TAVI_BUILD_DIR), "bash", RunScript(), "--terminal"},
-                     true);
+    ChildProcess run(
+        {"/usr/bin/env", "TAVI_BUILD_DIR=" + std::string(TAVI_BUILD_DIR), "bash", RunScript(), "--terminal", "--tls"},
+        true);
     ASSERT_TRUE(run.Started());
     ASSERT_TRUE(run.Write("click BtnPublish\ntype EdtContent \"" + text +
                           "\"\nclick ButtonSend\nwait\npage\nquit\n"));
@@ -79,6 +80,7 @@ TEST(MainJob, SignsInShowsTheTimelinePostsAndStopsItsServers) {
     std::string output = run.Finish(kRunBoundMs, &status);
     EXPECT_EQ(status, 0) << output;
 
+    EXPECT_NE(output.find("microblog service: https://127.0.0.1:"), std::string::npos) << output;
     // Signed in and bound as the start panel offered, then the timeline.
     EXPECT_NE(output.find("-> showing MicroBlogStartPanel"), std::string::npos) << output;
     EXPECT_NE(output.find("-> showing MicroBlogListPanel"), std::string::npos) << output;

@@ -30,6 +30,7 @@ struct UrlCase {
     int port;
     const char* path;
     const char* referer;
+    bool secure = false;
 };
 
 class SplitUrl : public testing::TestWithParam<UrlCase> {};
@@ -42,6 +43,7 @@ TEST_P(SplitUrl, GivesHostPortPathAndReferer) {
     EXPECT_EQ(parts->port, c.port);
     EXPECT_EQ(parts->path, c.path);
     EXPECT_EQ(parts->referer, c.referer);
+    EXPECT_EQ(parts->secure, c.secure);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -58,7 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
                     UrlCase{"http://h/a/b.json?next=/c/d", "h", 80, "/a/b.json?next=/c/d", "http://h/a"},
                     UrlCase{"http://h?x=1", "h", 80, "/?x=1", "http://h"},
                     UrlCase{"http://h/page#part", "h", 80, "/page", "http://h"},
-                    UrlCase{"http://[::1]:8081/x/y", "::1", 8081, "/x/y", "http://[::1]:8081/x"}));
+                    UrlCase{"http://[::1]:8081/x/y", "::1", 8081, "/x/y", "http://[::1]:8081/x"},
+                    UrlCase{"https://api.velmora.com/oauth/access_token?x=1", "api.velmora.com", 443,
+                            "/oauth/access_token?x=1", "https://api.velmora.com/oauth", true},
+                    UrlCase{"HTTPS://h:8443/a/b", "h", 8443, "/a/b", "HTTPS://h:8443/a", true}));
 
 class RefusedUrl : public testing::TestWithParam<std::string> {};
 
@@ -67,9 +72,9 @@ TEST_P(RefusedUrl, IsNotSplit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, RefusedUrl,
-                         testing::Values("", "https://h/", "ftp://h/", "http://", "http:///x", "http://:80/",
-                                         "http://h:0/", "http://h:65536/", "http://h:8a/", "http://h:/x",
-                                         "http://user@h/", "http://h/a b",
+                         testing::Values("", "https://", "httpss://h/", "ftp://h/", "http://", "http:///x",
+                                         "http://:80/", "http://h:0/", "http://h:65536/", "http://h:8a/",
+                                         "http://h:/x", "http://user@h/", "http://h/a b",
                                          std::string("http://h/a\r\nX-Injected: 1"),
                                          std::string("http://h/\0x", 10), "http://[::1/", "//h/x"));
 
@@ -108,14 +113,17 @@ TEST(RequestText, PostCarriesItsBodyAndItsLength) {
     EXPECT_EQ(text.substr(text.find("\r\n\r\n") + 4), post.body);
 }
 
-// The Host line names the authority of the address: its port too, unless that is http's default.
+// The Host line names the authority of the address: its port too, unless that is the scheme's default.
 TEST(RequestText, HostLineCarriesAPortOtherThanTheDefault) {
     for (auto [url, host] :
          {std::pair{"http://127.0.0.1:18080/s.json", "127.0.0.1:18080"}, std::pair{"http://h:80/s.json", "h"},
-          std::pair{"http://h/s.json", "h"}, std::pair{"http://[::1]:8081/s.json", "[::1]:8081"}}) {
+          std::pair{"http://h/s.json", "h"}, std::pair{"http://[::1]:8081/s.json", "[::1]:8081"},
+          std::pair{"https://h/s.json", "h"}, std::pair{"https://h:443/s.json", "h"},
+          std::pair{"https://h:80/s.json", "h:80"}}) {
         auto parts = SplitHttpUrl(url);
         ASSERT_TRUE(parts) << url;
         HttpRequestDescription get;
+        get.secure = parts->secure;
         get.host = parts->host;
         get.port = parts->port;
         get.path = parts->path;

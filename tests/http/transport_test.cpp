@@ -309,6 +309,25 @@ TEST(Transport, TrickledReplyIsEndedByTheOverallDeadline) {
     EXPECT_EQ(body, "kept");
 }
 
+// The TLS handshake runs inside the wait for the connection: a server that takes the greeting and
+// never answers holds the caller no longer than a server that never accepts.
+TEST(Transport, ServerSilentInTheTlsHandshakeIsEndedByTheConnectLimit) {
+    LoopbackServer server([](Connection& c) { c.HoldUntilPeerCloses(); });
+    HttpClientLimits limits;
+    limits.connectWaitMs = 300;
+    limits.waitStepMs = 50;
+    HttpClient client(limits);
+    std::string body = "kept";
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.Get(kNoProxy, "https://127.0.0.1:" + std::to_string(server.port()) + "/x.json", body),
+              -1);
+    long waited = MillisecondsSince(start);
+    EXPECT_GE(waited, 300);
+    EXPECT_LT(waited, 5000);
+    EXPECT_EQ(server.Accepted(), 1);
+    EXPECT_TRUE(server.WaitFinished(1, 5000)) << "the worker closed the connection it gave up on";
+}
+
 TEST(Transport, CancellingEndsEveryOpenExchangeAtOnceAndRefusesNewOnes) {
     LoopbackServer server([](Connection& c) { Trickle(c, 200); });
     std::vector<int> results(3, 0);

@@ -3,6 +3,7 @@
 
 #include "host/common.h"
 #include "runtime/core/host_services.h"
+#include "service/deployment.h"
 #include "service/microblog_result.h"
 #include "service/settings.h"
 #include "tests/service/service_fixture.h"
@@ -228,6 +229,22 @@ TEST(MailDomains, OnlyTheElevenKnownDomainsExactly) {
     for (const char* unknown :
          {"", "VELMORA.COM", "Gmail.com", "velmora.com.", "example.com", "velmora.org", "qq.co"})
         EXPECT_EQ(service.IsKnownMailDomain(unknown), 0) << unknown;
+}
+
+// deploy.ini: comments and unknown keys are skipped, a relative authority file is the install's
+// own (beside the file), never one relative to wherever the host was started.
+TEST(Deployment, ReadsHttpsAddressesAndPlacesARelativeAuthorityFileBesideTheFile) {
+    testenv::ScratchDir dir;
+    std::string path = dir.path() + "/deploy.ini";
+    testenv::WriteFile(path,
+                       "; a comment\napi_root = https://api.example.com\nca_file = private-ca.pem\nzz = 1\n");
+    Deployment deployment = ReadDeployment(path);
+    EXPECT_EQ(deployment.apiRoot, "https://api.example.com/");
+    EXPECT_EQ(deployment.caFile, dir.path() + "/private-ca.pem");
+    testenv::WriteFile(path, "ca_file = /etc/tavi/ca.pem\n");
+    EXPECT_EQ(ReadDeployment(path).caFile, "/etc/tavi/ca.pem");
+    testenv::WriteFile(path, "api_root = https://api.example.com/\n");
+    EXPECT_EQ(ReadDeployment(path).caFile, "") << "no authority file: the system's authorities";
 }
 
 } // namespace
