@@ -186,8 +186,15 @@ TEST_F(WindowedHost, ToolbarCountKeysAndWebLinksWorkAsAPersonExpects) {
         }
     }
     EXPECT_TRUE(moved) << "j never moved the focus to a status";
-    ASSERT_TRUE(PressIn(kMainWindow, "key Tab"));
-    EXPECT_TRUE(Eventually(*session_, "inspect \".status a:focus\"", "1 elements"));
+    // Tab goes through the status's links (a text may hold web links before the actions).
+    bool onRetweet = false;
+    for (int i = 0; i < 6 && !onRetweet; ++i) {
+        ASSERT_TRUE(PressIn(kMainWindow, "key Tab"));
+        onRetweet = Eventually(*session_, "inspect \".status a:focus\"", "1 elements") &&
+                    session_->Run("inspect \"a[href^='tavi://retweet/']:focus\"").find("1 elements") !=
+                        std::string::npos;
+    }
+    ASSERT_TRUE(onRetweet) << "Tab never reached a status's retweet action";
     ASSERT_TRUE(PressIn(kMainWindow, "key Return"));
     EXPECT_TRUE(Eventually(*session_, "wait\nwindows", "form MicroBlogPublishForm visible=1"));
     std::string form = session_->Run("windows\nscreen");
