@@ -130,6 +130,8 @@ std::string DocumentPath(const TimelinePageSettings& settings, int kind) {
         return JoinFolder(settings.userFolder, kHomeFileName);
     case kDocumentStylesheet:
         return settings.appPath + kStylesheetPath;
+    case kDocumentMentions:
+        return JoinFolder(settings.userFolder, kMentionsFileName);
     default:
         return std::string();
     }
@@ -154,20 +156,47 @@ std::string PageHeader(const std::string& stylesheetPath) {
 }
 
 void BuildTimelineDocument(tavi::CXmlDocument& document, const TimelineSources& sources,
-                           const std::string& picturePrefix, std::time_t now) {
+                           const std::string& picturePrefix, std::time_t now, PageView view) {
     tavi::CXmlNode* root = document.InsertEndChild("VEDIDE");
     if (root == nullptr)
         return;
+    const JsonValue* statuses = sources.timeline;
+    if (view == PageView::Mentions) {
+        document.SetNodeAttribute(root, kPageViewAttribute, kMentionsView);
+        statuses = sources.mentions;
+    }
     DisplayTimeFormatter times(now);
     ConversionRules rules{times, picturePrefix};
     if (sources.account != nullptr)
         ConvertValue(document, root, "uinfo", *sources.account, 1, rules);
     if (sources.reminds != nullptr)
         ConvertValue(document, root, "msg", *sources.reminds, 1, rules);
-    if (sources.timeline != nullptr && sources.timeline->Is(JsonValueType::Array))
-        for (const auto& status : sources.timeline->elements())
+    if (statuses != nullptr && statuses->Is(JsonValueType::Array))
+        for (const auto& status : statuses->elements())
             ConvertValue(document, root, "wbinfo", *status, 1, rules);
 }
+
+namespace {
+
+// Saves the page's tree into `tree`, then writes the intermediate file when there is one and the
+// page behind its header. The text is kept for the next rebuild (on the same thread), so that a
+// page costs no large allocation and free of its own.
+bool WritePage(const TimelinePageSettings& settings, const TimelineSources& sources, std::time_t now,
+               PageView view, const std::string& treePath, const std::string& pagePath) {
+    thread_local std::string tree;
+    bool written = false;
+    {
+        tavi::CXmlDocument document;
+        BuildTimelineDocument(document, sources, settings.picturePrefix, now, view);
+        written = document.SaveToString(tree) && (treePath.empty() || WriteWholeFile(treePath, tree)) &&
+                  ReplaceFile(pagePath, PageHeader(DocumentPath(settings, kDocumentStylesheet)), tree);
+    }
+    if (tree.capacity() > kKeptPageBytes)
+        std::string().swap(tree);
+    return written;
+}
+
+} // namespace
 
 bool RebuildTimelinePage(const TimelinePageSettings& settings, const TimelineSources& sources,
                          std::time_t now) {
@@ -176,25 +205,23 @@ bool RebuildTimelinePage(const TimelinePageSettings& settings, const TimelineSou
     if (treePath.empty() || pagePath.empty())
         return false;
     // The tree is saved once; timeline.xml and the page behind its header get the same bytes.
-    // The text is kept for the next rebuild (on the same thread), so that a page costs no large
-    // allocation and free of its own.
-    thread_local std::string tree;
-    bool written = false;
-    {
-        tavi::CXmlDocument document;
-        BuildTimelineDocument(document, sources, settings.picturePrefix, now);
-        written = document.SaveToString(tree) && WriteWholeFile(treePath, tree) &&
-                  ReplaceFile(pagePath, PageHeader(DocumentPath(settings, kDocumentStylesheet)), tree);
-    }
-    if (tree.capacity() > kKeptPageBytes)
-        std::string().swap(tree);
-    return written;
+    return WritePage(settings, sources, now, PageView::Home, treePath, pagePath);
+}
+
+bool RebuildMentionsPage(const TimelinePageSettings& settings, const TimelineSources& sources,
+                         std::time_t now) {
+    std::string pagePath = DocumentPath(settings, kDocumentMentions);
+    if (pagePath.empty())
+        return false;
+    return WritePage(settings, sources, now, PageView::Mentions, std::string(), pagePath);
 }
 
 std::string GetDocumentPath(const TimelinePageSettings& settings, int kind, bool regenerate,
                             const TimelineSources& sources) {
-    if (kind == kDocumentHome && regenerate)
+    if (regenerate && kind == kDocumentHome)
         RebuildTimelinePage(settings, sources, std::time(nullptr));
+    else if (regenerate && kind == kDocumentMentions)
+        RebuildMentionsPage(settings, sources, std::time(nullptr));
     return DocumentPath(settings, kind);
 }
 

@@ -162,14 +162,15 @@ void MicroBlogApp::ResetSkinFile() {
 int MicroBlogApp::PreTranslateMessage(void* message) {
     tavi::ModuleStateGuard guard(GetModuleState());
     // F5 in the messenger's main window, while the plug-in's window shows there, reloads the
-    // timeline as the tool strip's refresh button does.
+    // page the list shows: the timeline, as the tool strip's refresh button does, or the mentions.
     auto* msg = static_cast<tavi::MSG*>(message);
-    if (msg != nullptr && msg->message == tavi::WM_KEYDOWN && msg->wParam == tavi::VK_F5 && window_ != nullptr &&
-        window_->IsShown()) {
+    if (msg != nullptr && msg->message == tavi::WM_KEYDOWN && msg->wParam == tavi::VK_F5 &&
+        window_ != nullptr && window_->IsShown()) {
         tavi::CWnd* target = tavi::CWnd::FromHandle(msg->hwnd);
         if (target != nullptr &&
-            target->GetTopLevel() == static_cast<tavi::CWnd*>(tavi::CSkinWndManager::GetInstance()->GetMainForm())) {
-            window_->RefreshTimeline();
+            target->GetTopLevel() ==
+                static_cast<tavi::CWnd*>(tavi::CSkinWndManager::GetInstance()->GetMainForm())) {
+            window_->RefreshShownPage();
             return 1;
         }
     }

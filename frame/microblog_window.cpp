@@ -104,9 +104,16 @@ void MicroBlogWindow::RefreshTimeline() {
         mainPanel_->RefreshTimeline();
 }
 
+void MicroBlogWindow::RefreshShownPage() {
+    if (mainPanel_)
+        mainPanel_->RefreshShownPage();
+}
+
 void MicroBlogWindow::ShowPage(const std::string& path) {
+    // While the mentions page is shown, the new counts are shown on it rather than taking the user
+    // back to the home page.
     if (mainPanel_ && mainPanel_->GetListPanel())
-        mainPanel_->GetListPanel()->NavigateTo(path);
+        mainPanel_->GetListPanel()->NavigateTo(mainPanel_->ReminderPagePath(path));
     // The page changes when a reminder reply brought new counts; the tool panel shows the rest of
     // that reply.
     ShowReminderCounts();

@@ -36,6 +36,8 @@ public:
     // Shows on the tool panel whether new mentions and comments wait, from the service's last
     // reminder counts.
     void ShowReminderCounts();
+    // Reloads the page the list panel shows (F5).
+    void RefreshShownPage();
 
     void SetPluginId(unsigned id) { pluginId_ = id; }
     unsigned GetPluginId() const { return pluginId_; }

@@ -24,7 +24,8 @@ bool IsSafeStatusId(const std::string& id) {
     if (id.empty())
         return false;
     for (unsigned char c : id) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                  c == '_';
         if (!ok)
             return false;
     }
@@ -87,8 +88,8 @@ void MicroBlogService::PostResult(tavi::ITaskClass* task, int status, const std:
     task->InvokeUICallBack(new MicroBlogResult(status, text));
 }
 
-bool MicroBlogService::FetchAccessToken(const std::string& account, const std::string& password, std::string& token,
-                                        std::string& tokenSecret) {
+bool MicroBlogService::FetchAccessToken(const std::string& account, const std::string& password,
+                                        std::string& token, std::string& tokenSecret) {
     OAuthSigner signer = MakeSigner();
     RequestParams params{{"x_auth_username", account},
                          {"x_auth_password", password},
@@ -131,9 +132,10 @@ void MicroBlogService::RunVerifyCredentials(tavi::ITaskClass* task) {
 
 void MicroBlogService::RunHomeTimeline(tavi::ITaskClass* task, int /*count*/) {
     std::string body;
-    int status = PerformCall(
-        {false, "statuses/home_timeline.json", {{"count", kTimelineCount}, {"method", "hometl"}, {"keyfrom", kKeyFrom}}},
-        &body);
+    int status = PerformCall({false,
+                              "statuses/home_timeline.json",
+                              {{"count", kTimelineCount}, {"method", "hometl"}, {"keyfrom", kKeyFrom}}},
+                             &body);
     if (status == 200) {
         homeTimelineDocument_.Parse(body);
         remindsDocument_.Clear();
@@ -164,13 +166,16 @@ void MicroBlogService::CallOnStatus(tavi::ITaskClass* task, const std::string& i
 void MicroBlogService::RunMentions(tavi::ITaskClass* task, int /*count*/) {
     std::string body;
     int status = PerformCall({false, "statuses/mentions.json", {{"count", kTimelineCount}}}, &body);
+    if (status == 200)
+        mentionsDocument_.Parse(body);
     PostResult(task, status, body, false);
 }
 
 void MicroBlogService::RunUpdateStatus(tavi::ITaskClass* task, std::string text) {
     std::string body;
     int status = PerformCall(
-        {true, "statuses/update.json", {{"status", text}, {"method", "addbutter"}, {"keyfrom", kKeyFrom}}}, &body);
+        {true, "statuses/update.json", {{"status", text}, {"method", "addbutter"}, {"keyfrom", kKeyFrom}}},
+        &body);
     PostResult(task, status, body, true);
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "host/core.h"
-#include "service/document.h"
 #include "host/microblog_service.h"
+#include "service/document.h"
 #include "service/oauth.h"
 #include "service/settings.h"
 
@@ -104,6 +104,7 @@ public:
     const Document& GetHomeTimelineDocument() const { return homeTimelineDocument_; }
     const Document& GetRemindsDocument() const { return remindsDocument_; }
     const Document& GetActivationErrorDocument() const { return activationErrorDocument_; }
+    const Document& GetMentionsDocument() const { return mentionsDocument_; }
 
     // What a request is signed with now: the consumer credentials and, when held, the token.
     OAuthSigner MakeSigner() const;
@@ -163,6 +164,8 @@ protected:
     Document homeTimelineDocument_;
     Document remindsDocument_;
     Document activationErrorDocument_;
+    // The statuses that mention the user, from the last mentions reply, for the mentions page.
+    Document mentionsDocument_;
 };
 
 // The service registered with the host, or null (no core object, or the plug-in has unloaded).

@@ -70,13 +70,15 @@ void MicroBlogService::SetToolbarButtonText(std::string text, std::string tip) {
 
 std::string MicroBlogService::GetDocumentPath(std::string& path, int kind, int regenerate) {
     TimelinePageSettings settings{userFolder_, tavi::GetAppPath(), CurrentDeployment().picturePrefix};
-    // The page is written from the three documents as they are now; workers replacing one wait
-    // until it is written. The locks are always taken in this order.
+    // A page is written from the documents as they are now; workers replacing one wait until it is
+    // written. The locks are always taken in this order.
     accountDocument_.With([&](const JsonValue* account) {
         remindsDocument_.With([&](const JsonValue* reminds) {
             homeTimelineDocument_.With([&](const JsonValue* timeline) {
-                path = microblog::GetDocumentPath(settings, kind, regenerate != 0,
-                                                  TimelineSources{account, reminds, timeline});
+                mentionsDocument_.With([&](const JsonValue* mentions) {
+                    path = microblog::GetDocumentPath(settings, kind, regenerate != 0,
+                                                      TimelineSources{account, reminds, timeline, mentions});
+                });
             });
         });
     });

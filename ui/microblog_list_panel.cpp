@@ -20,7 +20,7 @@ constexpr int kOpenInBrowser = 3;
 
 constexpr const char* kSchemePrefix = "tavi://";
 
-enum class LinkAction { Retweet, Comment, FavoriteAdd, FavoriteDelete, Refresh, Delete };
+enum class LinkAction { Retweet, Comment, FavoriteAdd, FavoriteDelete, Refresh, Delete, Home, Mentions };
 
 // The action links, in the order they are tried: the first prefix found anywhere in the URL decides,
 // and the status id is the rest of the URL after it.
@@ -35,6 +35,9 @@ constexpr ActionLink kActionLinks[] = {
     {"tavi://favorite_del/id=", LinkAction::FavoriteDelete},
     {"tavi://refresh/", LinkAction::Refresh},
     {"tavi://delete/id=", LinkAction::Delete},
+    // The page header's two views: the home timeline and the statuses that mention the user.
+    {"tavi://home/", LinkAction::Home},
+    {"tavi://mentions/", LinkAction::Mentions},
 };
 
 } // namespace
@@ -147,6 +150,14 @@ void MicroBlogListPanel::RunActionLink(const std::string& url) {
         if (owner_)
             owner_->RefreshTimeline();
         return;
+    case LinkAction::Home:
+        if (owner_)
+            owner_->ShowHomeTimeline();
+        return;
+    case LinkAction::Mentions:
+        if (owner_)
+            owner_->RefreshMentions();
+        return;
     case LinkAction::Retweet:
         if (service)
             service->ShowReplyForm("retweet", id, std::string());
@@ -184,7 +195,7 @@ void MicroBlogListPanel::OnDeleteResult(tavi::ITavi* core, tavi::IAsync_Callback
     if (core == nullptr || result == nullptr || result->status != 200)
         return;
     if (owner_)
-        owner_->RefreshTimeline();
+        owner_->RefreshShownPage();
 }
 
 // Favourite changes show no result.

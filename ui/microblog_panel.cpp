@@ -1,5 +1,6 @@
 #include "ui/microblog_panel.h"
 
+#include "data/timeline_page.h"
 #include "service/fixed_texts.h"
 #include "service/microblog_result.h"
 #include "service/microblog_service.h"
@@ -137,10 +138,62 @@ void MicroBlogPanel::OnHomeTimelineResult(tavi::ITavi* core, tavi::IAsync_Callba
     if (service == nullptr)
         return;
     ShowContentPanel(listPanel_);
+    showsMentions_ = false;
     if (listPanel_) {
         std::string path;
-        listPanel_->NavigateTo(service->GetDocumentPath(path, 2, 1));
+        listPanel_->NavigateTo(service->GetDocumentPath(path, kDocumentHome, 1));
     }
+}
+
+void MicroBlogPanel::ShowHomeTimeline() {
+    MicroBlogService* service = FindService();
+    if (service == nullptr)
+        return;
+    bool read =
+        service->GetHomeTimelineDocument().With([](const JsonValue* root) { return root != nullptr; });
+    if (!read || listPanel_ == nullptr) {
+        RefreshTimeline();
+        return;
+    }
+    ShowContentPanel(listPanel_);
+    showsMentions_ = false;
+    std::string path;
+    listPanel_->NavigateTo(service->GetDocumentPath(path, kDocumentHome, 1));
+}
+
+void MicroBlogPanel::RefreshMentions() {
+    MicroBlogService* service = FindService();
+    if (service == nullptr || (service->GetState() & kStateSignedIn) == 0)
+        return;
+    service->RequestMentions(kHomeTimelineCount, tavi::TaskCallback(this, &MicroBlogPanel::OnMentionsResult));
+}
+
+void MicroBlogPanel::OnMentionsResult(tavi::ITavi* core, tavi::IAsync_CallbackParam* record) {
+    const MicroBlogResult* result = AsResult(record);
+    MicroBlogService* service = FindService();
+    if (core == nullptr || result == nullptr || service == nullptr || result->status != 200)
+        return;
+    ShowContentPanel(listPanel_);
+    showsMentions_ = true;
+    if (listPanel_) {
+        std::string path;
+        listPanel_->NavigateTo(service->GetDocumentPath(path, kDocumentMentions, 1));
+    }
+}
+
+void MicroBlogPanel::RefreshShownPage() {
+    if (showsMentions_)
+        RefreshMentions();
+    else
+        RefreshTimeline();
+}
+
+std::string MicroBlogPanel::ReminderPagePath(const std::string& homePath) {
+    MicroBlogService* service = FindService();
+    if (!showsMentions_ || service == nullptr)
+        return homePath;
+    std::string path;
+    return service->GetDocumentPath(path, kDocumentMentions, 1);
 }
 
 void MicroBlogPanel::StartSignIn() {

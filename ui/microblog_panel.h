@@ -3,6 +3,8 @@
 // list panel.
 #pragma once
 
+#include <string>
+
 #include "host/core.h"
 #include "host/module_state.h"
 #include "host/skin.h"
@@ -34,6 +36,17 @@ public:
     // Reloads the home timeline while an access token is held; nothing otherwise.
     void RefreshTimeline();
     void OnHomeTimelineResult(tavi::ITavi* core, tavi::IAsync_CallbackParam* record);
+    // Shows the home page from the last home timeline at once, or reloads it when none was read yet.
+    void ShowHomeTimeline();
+    // Reads the statuses that mention the user while an access token is held; the reply shows the
+    // mentions page in the list panel.
+    void RefreshMentions();
+    void OnMentionsResult(tavi::ITavi* core, tavi::IAsync_CallbackParam* record);
+    // Reloads the page the list panel shows: the mentions or the home timeline.
+    void RefreshShownPage();
+    // The page a reminder's new counts update: the mentions page while it is shown, else the home page.
+    std::string ReminderPagePath(const std::string& homePath);
+    bool ShowsMentions() const { return showsMentions_; }
 
     // The sign-in: mail-domain check, xAuth login, credential check, then the account state or,
     // for a bound account, the timeline.
@@ -58,6 +71,8 @@ private:
     ServiceView* owner_;
     tavi::ModuleState* moduleState_;
     void* hostParent_ = nullptr;
+    // Whether the list panel's last page is the mentions page.
+    bool showsMentions_ = false;
     MicroBlogToolPanel* toolPanel_ = nullptr;
     MicroBlogListPanel* listPanel_ = nullptr;
     MicroBlogStartPanel* startPanel_ = nullptr;

@@ -127,8 +127,12 @@ void MicroBlogToolPanel::OnEvent(tavi::CSkinObject* sender, void* /*data*/) {
         OpenUserPage("mine");
     } else if (sender == atMe_.plain || sender == atMe_.fresh) {
         OpenUserPage("replies");
-        if (sender == atMe_.fresh)
+        // New mentions are also shown in the client itself, on the mentions page.
+        if (sender == atMe_.fresh) {
             MarkSeen(atMe_);
+            if (owner_)
+                owner_->RefreshMentions();
+        }
     } else if (sender == comment_.plain || sender == comment_.fresh) {
         OpenUserPage("reply");
         if (sender == comment_.fresh)

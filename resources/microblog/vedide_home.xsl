@@ -1,6 +1,7 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!--
-  The timeline page. Turns the plug-in's VEDIDE document (uinfo: the signed-in account, msg: the
+  The timeline pages (home and, when the root says view="mentions", the statuses that mention the
+  user). Turns the plug-in's VEDIDE document (uinfo: the signed-in account, msg: the
   reminder counters, wbinfo: one per status) into the page shown in the list panel. Status texts
   arrive as ready HTML (links, pictures, the rest escaped) and are emitted as they are; every other
   value is emitted as text. Every link opens as a new window, which the list panel intercepts:
@@ -31,6 +32,10 @@
           .bar .screen { color: #888; }
           .bar .refresh { float: right; padding: 0 8px; border: 1px solid #c5d3e0; border-radius: 3px;
                           background: #f5f9fc; }
+          .views { display: inline-block; margin-left: 18px; }
+          .views a { display: inline-block; margin-right: 12px; color: #666;
+                     border-bottom: 2px solid transparent; }
+          .views a[aria-current] { color: #2b6dad; font-weight: bold; border-bottom-color: #2b6dad; }
           .news { margin-top: 2px; color: #c0392b; }
           .news span { margin-right: 10px; }
           .timeline { padding: 6px 8px; }
@@ -63,15 +68,45 @@
   </xsl:template>
 
   <xsl:template match="VEDIDE">
+    <xsl:variable name="mentions" select="@view = 'mentions'"/>
     <div class="bar">
-      <a class="refresh" href="tavi://refresh/" target="_blank">刷新</a>
+      <xsl:choose>
+        <xsl:when test="$mentions">
+          <a class="refresh" href="tavi://mentions/" target="_blank">刷新</a>
+        </xsl:when>
+        <xsl:otherwise>
+          <a class="refresh" href="tavi://refresh/" target="_blank">刷新</a>
+        </xsl:otherwise>
+      </xsl:choose>
       <xsl:apply-templates select="uinfo"/>
+      <!-- The two views of the list: the home timeline and the statuses that mention the user. -->
+      <xsl:text> </xsl:text>
+      <span class="views" role="navigation">
+        <a class="view-home" href="tavi://home/" target="_blank">
+          <xsl:if test="not($mentions)">
+            <xsl:attribute name="aria-current">page</xsl:attribute>
+          </xsl:if>
+          <xsl:text>首页</xsl:text>
+        </a>
+        <xsl:text> </xsl:text>
+        <a class="view-mentions" href="tavi://mentions/" target="_blank">
+          <xsl:if test="$mentions">
+            <xsl:attribute name="aria-current">page</xsl:attribute>
+          </xsl:if>
+          <xsl:text>提到我的</xsl:text>
+        </a>
+      </span>
       <xsl:apply-templates select="msg"/>
     </div>
     <div class="timeline">
       <xsl:apply-templates select="wbinfo"/>
       <xsl:if test="not(wbinfo)">
-        <p class="empty">还没有微博。</p>
+        <p class="empty">
+          <xsl:choose>
+            <xsl:when test="$mentions">还没有提到你的微博。</xsl:when>
+            <xsl:otherwise>还没有微博。</xsl:otherwise>
+          </xsl:choose>
+        </p>
       </xsl:if>
     </div>
   </xsl:template>

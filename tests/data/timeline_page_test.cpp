@@ -53,7 +53,9 @@ protected:
         Load(reminds, Fixture("reminds.json"));
         Load(timeline, Fixture("home_timeline.json"));
     }
-    TimelineSources Sources() const { return {account.root(), reminds.root(), timeline.root()}; }
+    TimelineSources Sources() const {
+        return {account.root(), reminds.root(), timeline.root(), mentions.root()};
+    }
     std::string PagePath() const { return DocumentPath(settings, kDocumentHome); }
     std::string TreePath() const { return DocumentPath(settings, kDocumentTimeline); }
 
@@ -68,7 +70,7 @@ protected:
 
     testenv::ScratchDir scratch{"tavi-page"};
     TimelinePageSettings settings;
-    JsonReader account, reminds, timeline;
+    JsonReader account, reminds, timeline, mentions;
 
 private:
     std::string oldZone_;
@@ -168,14 +170,16 @@ TEST_F(TimelinePage, PageIsTheHeaderFollowedByTheSavedTree) {
     EXPECT_EQ(errors.count, 0) << errors.first;
 }
 
-TEST_F(TimelinePage, DocumentPathsByKindAndOnlyKindTwoRebuilds) {
+TEST_F(TimelinePage, DocumentPathsByKindAndOnlyThePagesRebuild) {
     LoadFixtures();
     EXPECT_EQ(GetDocumentPath(settings, 0, true, Sources()), settings.userFolder + "/timeline.xml");
     EXPECT_EQ(GetDocumentPath(settings, 3, true, Sources()),
               std::string(TAVI_APP_DIR) + "/plugin/microblog/vedide_home.xsl");
-    for (int kind : {-1, 1, 4, 100})
+    for (int kind : {-1, 1, 5, 100})
         EXPECT_EQ(GetDocumentPath(settings, kind, true, Sources()), "") << kind;
     EXPECT_EQ(GetDocumentPath(settings, 2, false, Sources()), settings.userFolder + "/home.xml");
+    EXPECT_EQ(GetDocumentPath(settings, 4, false, Sources()), settings.userFolder + "/mentions.xml");
+    EXPECT_FALSE(tavi::IsFileExist(settings.userFolder + "/mentions.xml"));
     EXPECT_FALSE(tavi::IsFileExist(TreePath()));
     EXPECT_FALSE(tavi::IsFileExist(PagePath()));
 
@@ -387,12 +391,45 @@ TEST_F(RenderedPage, EmptyNullAndZeroMembersShowNothing) {
         EXPECT_EQ(text.find(hidden), std::string::npos) << hidden;
 }
 
-TEST_F(RenderedPage, EmptyTimelineStillShowsRefresh) {
+TEST_F(RenderedPage, EmptyTimelineStillShowsRefreshAndTheTwoViews) {
     Doc doc = Render();
     ASSERT_TRUE(doc);
     std::vector<Link> links = Links(doc.get());
-    ASSERT_EQ(links.size(), 1u);
+    ASSERT_EQ(links.size(), 3u);
     EXPECT_EQ(links[0].href, "tavi://refresh/");
+    EXPECT_EQ(links[1].href, "tavi://home/");
+    EXPECT_EQ(links[2].href, "tavi://mentions/");
+}
+
+// The mentions page is written from the mentions alone, beside the home page, and its links reload
+// the mentions; the header marks which view is shown.
+TEST_F(RenderedPage, MentionsPageShowsTheMentionsWithTheSameActions) {
+    LoadFixtures();
+    Load(mentions, R"([{"id":"7001","text":"@演示用户 周末见","created_at":"Tue Nov 16 09:30:00 +0800 2010",
+                       "user":{"id":"42","name":"Lin"}}])");
+    ASSERT_EQ(GetDocumentPath(settings, kDocumentMentions, true, Sources()),
+              settings.userFolder + "/mentions.xml");
+    EXPECT_FALSE(tavi::IsFileExist(PagePath())) << "the home page is not written with the mentions";
+    std::string html = TransformPage(settings.userFolder + "/mentions.xml");
+    XmlErrors errors;
+    Doc doc = ParseHtml(html, errors);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(errors.count, 0) << errors.first;
+    std::string text = Text(xmlDocGetRootElement(doc.get()));
+    EXPECT_NE(text.find("@演示用户 周末见"), std::string::npos) << text;
+    EXPECT_NE(text.find("Lin"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Alice"), std::string::npos) << "a home status on the mentions page";
+    std::vector<Link> links = Links(doc.get());
+    EXPECT_EQ(Hrefs(links, "tavi://refresh/"), std::vector<std::string>{});
+    EXPECT_EQ(Hrefs(links, "tavi://mentions/"),
+              (std::vector<std::string>{"tavi://mentions/", "tavi://mentions/"}));
+    EXPECT_EQ(Hrefs(links, "tavi://retweet/"), std::vector<std::string>{"tavi://retweet/id=7001"});
+    EXPECT_EQ(Hrefs(links, "tavi://favorite_add/"), std::vector<std::string>{"tavi://favorite_add/id=7001"});
+    EXPECT_NE(
+        html.find(
+            "class=\"view-mentions\" href=\"tavi://mentions/\" target=\"_blank\" aria-current=\"page\""),
+        std::string::npos)
+        << html;
 }
 
 TEST_F(RenderedPage, StylesheetIsFoundFromAFolderWithBlanksAndChineseInItsName) {

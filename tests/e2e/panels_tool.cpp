@@ -1,5 +1,5 @@
 // The tool buttons in tavi against the local microblog service: the user's web pages, and the New
-// buttons that stand in for mentions and comments while some wait.
+// buttons that stand in for mentions and comments while some wait; new mentions open the mentions page.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/panels_session.h"
@@ -54,6 +54,28 @@ TEST(PanelsTool, TheButtonsOpenTheUsersPagesAndTheNewButtonsSwapBack) {
     EXPECT_TRUE(FindControl(swapped, "BtnComment")->visible) << swapped;
     EXPECT_EQ(CountLines(swapped, page + "replies"), 2) << swapped;
     EXPECT_EQ(CountLines(swapped, page + "reply"), 2) << swapped;
+
+    // The New button also read the mentions and shows them in the list, with the page's actions;
+    // the header's home view goes back to the timeline already read.
+    std::string mentions = tavi.Run("wait\npage\nlinks");
+    EXPECT_EQ(service.Count("GET /statuses/mentions.json 200"), 1);
+    EXPECT_NE(mentions.find("周末一起去看书展吗"), std::string::npos) << mentions;
+    EXPECT_NE(mentions.find("写得好！"), std::string::npos) << mentions;
+    EXPECT_EQ(mentions.find("还没有提到你的微博"), std::string::npos) << mentions;
+    // New posts found by the next poll are counted on the mentions page; it stays shown.
+    ASSERT_EQ(lin.Post("今天的书展人好多"), 200);
+    std::string polledAgain = tavi.Run("advance 60\nwait\npage");
+    EXPECT_EQ(service.Count("GET /reminds/message/latest.json 200"), 2);
+    EXPECT_NE(polledAgain.find("新微博 "), std::string::npos) << polledAgain;
+    EXPECT_NE(polledAgain.find("周末一起去看书展吗"), std::string::npos) << polledAgain;
+    std::vector<PageLink> links = ParseLinks(mentions);
+    ASSERT_TRUE(FirstLink(links, "tavi://retweet/id="));
+    std::optional<PageLink> home = FirstLink(links, "tavi://home/");
+    ASSERT_TRUE(home);
+    const int timelines = service.Count("GET /statuses/home_timeline.json");
+    std::string back = tavi.Run("follow " + std::to_string(home->number) + "\nwait\npage");
+    EXPECT_EQ(back.find("周末一起去看书展吗"), std::string::npos) << back;
+    EXPECT_EQ(service.Count("GET /statuses/home_timeline.json"), timelines);
     EXPECT_EQ(tavi.Close(), 0);
 }
 

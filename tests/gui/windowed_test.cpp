@@ -33,7 +33,9 @@ std::string LinkNumber(const std::string& links, const std::string& prefix) {
 }
 
 // Real input through the X server (xdotool), to the window whose title matches the pattern.
-bool HasXdotool() { return std::system("command -v xdotool >/dev/null 2>&1") == 0; }
+bool HasXdotool() {
+    return std::system("command -v xdotool >/dev/null 2>&1") == 0;
+}
 bool PressIn(const std::string& titlePattern, const std::string& actions) {
     std::string command = "xdotool search --sync --name '" + titlePattern + "' windowfocus --sync " + actions;
     return std::system(command.c_str()) == 0;
@@ -42,7 +44,8 @@ constexpr const char* kMainWindow = "^Tavi - demo@velmora.com$";
 
 // Runs the commands until what they print holds the text, for at most the bound: real input
 // travels through the X server and WebKit's processes at their own pace.
-bool Eventually(TaviSession& session, const std::string& commands, const std::string& text, int boundMs = 15000) {
+bool Eventually(TaviSession& session, const std::string& commands, const std::string& text,
+                int boundMs = 15000) {
     std::string said;
     for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
          std::chrono::steady_clock::now() < end;) {
@@ -101,7 +104,8 @@ TEST_F(WindowedHost, TimelineRenderedByWebKitAndActedOnByClicksInThePage) {
     e2e::SignIn(*session_);
 
     // The page in the web view: the stylesheet applied to the statuses of the demo timeline.
-    std::string cards = session_->Run("inspect .status border-top-left-radius\nscreenshot " + ShotPath("timeline"));
+    std::string cards =
+        session_->Run("inspect .status border-top-left-radius\nscreenshot " + ShotPath("timeline"));
     EXPECT_NE(cards.find("50 elements"), std::string::npos) << cards;
     EXPECT_NE(cards.find("border-top-left-radius: 4px"), std::string::npos) << cards;
     EXPECT_GT(std::filesystem::file_size(ShotPath("timeline")), 20000u);
@@ -123,8 +127,10 @@ TEST_F(WindowedHost, TimelineRenderedByWebKitAndActedOnByClicksInThePage) {
 
     // The compose form: typing into its edit widget moves the counter, sending posts the status,
     // and the reloaded page shows it.
-    std::string form = session_->Run("click BtnPublish\nwait\ntype EdtContent \"窗口里写的 👋 hello\"\nscreen\n"
-                                     "screenshot " + ShotPath("compose-form") + " MicroBlogPublishForm");
+    std::string form =
+        session_->Run("click BtnPublish\nwait\ntype EdtContent \"窗口里写的 👋 hello\"\nscreen\n"
+                      "screenshot " +
+                      ShotPath("compose-form") + " MicroBlogPublishForm");
     EXPECT_NE(form.find("text=\"窗口里写的 👋 hello\""), std::string::npos) << form;
     EXPECT_EQ(LineWith(form, {"LabelNumberLeft", "text=\"150\""}), "") << form;
     session_->Run("click ButtonSend\nwait");
@@ -132,9 +138,27 @@ TEST_F(WindowedHost, TimelineRenderedByWebKitAndActedOnByClicksInThePage) {
     std::string page = session_->Run("page");
     EXPECT_NE(page.find("窗口里写的 👋 hello"), std::string::npos) << page;
 
+    // The header's mentions view, clicked in the page: the statuses that mention the user, drawn with
+    // the same stylesheet, the view marked in the header.
+    links = session_->Run("links");
+    std::string mentions = LinkNumber(links, "tavi://mentions/");
+    ASSERT_FALSE(mentions.empty()) << links;
+    int pages = PagesLoaded(*session_);
+    std::string shown =
+        session_->Run("follow " + mentions + "\nwait\nloaded " + std::to_string(pages + 1) +
+                      "\ninspect .view-mentions[aria-current]\ninspect .status border-top-left-radius\n"
+                      "screenshot " +
+                      ShotPath("mentions"));
+    EXPECT_EQ(service_.Count("GET /statuses/mentions.json 200"), 1) << service_.Log();
+    EXPECT_NE(shown.find("1 elements"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("border-top-left-radius: 4px"), std::string::npos) << shown;
+    page = session_->Run("page");
+    EXPECT_NE(page.find("晓风书屋"), std::string::npos) << page;
+
     // The settings form in its own window refuses an account that is not an address, with its balloon.
     std::string refused = session_->Run("settings\ntype EditAccount \"not an address\"\nclick ButtonOK\n"
-                                        "screenshot " + ShotPath("settings-form") + " MicroBlogConfigForm");
+                                        "screenshot " +
+                                        ShotPath("settings-form") + " MicroBlogConfigForm");
     EXPECT_NE(LineWith(refused, {"balloon EditAccount"}), "") << refused;
     EXPECT_NE(LineWith(refused, {"screenshot ", "settings-form"}), "") << refused;
     EXPECT_EQ(session_->Close(), 0) << session_->Log();

@@ -30,6 +30,7 @@ struct PreparedService : PollCountingService {
     void SetBound(bool bound) { SetStateBit(kStateBound, bound); }
     void SetReminds(const std::string& json) { remindsDocument_.Parse(json); }
     void SetHomeTimeline(const std::string& json) { homeTimelineDocument_.Parse(json); }
+    void SetMentions(const std::string& json) { mentionsDocument_.Parse(json); }
 };
 
 int FolderMode(const std::string& path) {
@@ -208,6 +209,11 @@ TEST_F(ServiceTest, FindStatusTellsNoTimelineFromAnUnknownIdFromAnOriginalFromAR
     EXPECT_EQ(find("99"), "1|||");
     EXPECT_EQ(find("11"), "0||lin|");
     EXPECT_EQ(find("ab"), "1|t12|emma|chen");
+    // A status of the mentions page that the home timeline does not hold is found there.
+    service->SetMentions(
+        R"([{"id":"M7","text":"t7","flag":"RETWEET","user":{"name":"lin"},"root_in_reply_to_user_name":"me"}])");
+    EXPECT_EQ(find("m7"), "1|t7|lin|me");
+    EXPECT_EQ(find("99"), "1|||");
 }
 
 TEST_F(ServiceTest, ShowMainPanelReloadsWhileBoundAndAsksForAnAccountOtherwise) {

@@ -276,11 +276,13 @@ TEST_F(TimelinePageInBrowser, ReadsAsTextOneStatusABlockWithItsLinksNumberedAndN
     // text) left out, a blank after each link number, and an empty line between the statuses.
     // (The display times depend on the day the test runs.)
     const std::string& text = browser->GetReadableText();
-    EXPECT_EQ(text.rfind("刷新 [1] 测试员 @tester\n\n测试员 ", 0), 0u) << text;
-    EXPECT_NE(text.find("\n我自己的微博 http://example.com/a [2]\n转发 [3] | 评论 [4] | 收藏 [5] | 删除 [6]\n\nCarol "),
-              std::string::npos)
+    EXPECT_EQ(text.rfind("刷新 [1] 测试员 @tester 首页 [2] 提到我的 [3]\n\n测试员 ", 0), 0u) << text;
+    EXPECT_NE(
+        text.find(
+            "\n我自己的微博 http://example.com/a [4]\n转发 [5] | 评论 [6] | 收藏 [7] | 删除 [8]\n\nCarol "),
+        std::string::npos)
         << text;
-    const std::string last = "\nSomeone else's post\n转发 [7] | 评论 [8] | 取消收藏 [9]";
+    const std::string last = "\nSomeone else's post\n转发 [9] | 评论 [10] | 取消收藏 [11]";
     EXPECT_EQ(text.compare(text.size() - std::min(text.size(), last.size()), last.size(), last), 0) << text;
     EXPECT_EQ(text.find("[image"), std::string::npos) << text;
 }

@@ -85,6 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"FavoriteAdd", "tavi://favorite_add/id=5", 0, "favorite+ 5", ""},
         LinkCase{"FavoriteDelete", "tavi://favorite_del/id=5", 0, "favorite- 5", ""},
         LinkCase{"Refresh", "tavi://refresh/", 0, "verify, home 50", ""},
+        LinkCase{"Mentions", "tavi://mentions/", 0, "mentions 50", ""},
+        // Before any home timeline was read, the home view has to read it.
+        LinkCase{"HomeBeforeAnyTimeline", "tavi://home/", 0, "verify, home 50", ""},
         LinkCase{"DeleteConfirmed", "tavi://delete/id=9", tavi::kMsgBoxAnswerYes, "delete 9", ""},
         LinkCase{"DeleteDeclined", "tavi://delete/id=9", tavi::kMsgBoxAnswerNo, "", ""},
         LinkCase{"DeleteAfterOtherText", "tavi://x/tavi://delete/id=9", tavi::kMsgBoxAnswerYes, "delete 9",

@@ -15,7 +15,7 @@ public:
     using MicroBlogService::MicroBlogService;
 
     // What was asked, one line each: "reply retweet 123", "favorite+ 5", "favorite- 5", "delete 9",
-    // "home 50", "verify", "login ACCOUNT".
+    // "home 50", "mentions 50", "verify", "login ACCOUNT".
     std::vector<std::string> calls;
     bool signedIn = false;
 
@@ -39,6 +39,10 @@ public:
     }
     int RequestHomeTimeline(int count, Callback /*callback*/) override {
         calls.push_back("home " + std::to_string(count));
+        return 1;
+    }
+    int RequestMentions(int count, Callback /*callback*/) override {
+        calls.push_back("mentions " + std::to_string(count));
         return 1;
     }
     int RequestVerifyCredentials(Callback /*callback*/) override {
