@@ -219,8 +219,18 @@ TEST_F(WindowedHost, ToolbarCountKeysAndWebLinksWorkAsAPersonExpects) {
                         std::string::npos;
     }
     ASSERT_TRUE(onRetweet) << "Tab never reached a status's retweet action";
-    ASSERT_TRUE(PressIn(kMainWindow, "key Return"));
-    EXPECT_TRUE(Eventually(*session_, "wait\nwindows", "form MicroBlogPublishForm visible=1"));
+    // (On a loaded machine a key sent through Xvfb has been seen to go missing: Enter comes again
+    // while the link still has the focus and no form opened.)
+    bool formOpened = false;
+    for (int i = 0; i < 3 && !formOpened; ++i) {
+        ASSERT_TRUE(PressIn(kMainWindow, "key Return"));
+        for (int look = 0; look < 50 && !formOpened; ++look) {
+            formOpened = session_->Run("wait\nwindows").find("form MicroBlogPublishForm visible=1") !=
+                         std::string::npos;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    EXPECT_TRUE(formOpened) << "Enter on the focused retweet action never opened the form";
     std::string form = session_->Run("windows\nscreen");
     EXPECT_NE(LineWith(form, {"form MicroBlogPublishForm visible=1", "title=\"转发微博\""}), "") << form;
     session_->Run("close MicroBlogPublishForm");
