@@ -147,14 +147,16 @@ CommandLineVerdict ReadCommandLine(int argc, char** argv, CommandLine& line, std
 }
 
 void PrintUsage(std::ostream& out) {
-    out << "usage: tavi --app-dir DIR --user ACCOUNT [--password-file FILE | --password PASSWORD]\n"
+    out << "usage: tavi [--app-dir DIR] --user ACCOUNT [--password-file FILE | --password PASSWORD]\n"
            "            [--script FILE | --repl] [--gui]\n"
            "            [--code-page GB18030|CP936] [--lang zh-CN|en]\n"
            "            [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://[USER:PASSWORD@]HOST:PORT]\n"
            "            [--exec COMMAND]...  (commands run after loading, before the input)\n"
            "Loads the plug-ins under DIR/plugin/*/ as the messenger user ACCOUNT and runs host\n"
-           "commands from FILE, or from the terminal (type help for the list). With --gui the\n"
-           "messenger's window shows the plug-in, and the commands act on it while it runs.\n"
+           "commands from FILE, or from the terminal (type help for the list). Without --app-dir an\n"
+           "installed tavi loads the installed plug-ins and keeps the user's data in\n"
+           "$XDG_DATA_HOME/tavi (~/.local/share/tavi). With --gui the messenger's window shows the\n"
+           "plug-in, and the commands act on it while it runs.\n"
            "Without a password option the password is asked for at the terminal, without echo,\n"
            "or with --gui in a sign-in window, which also asks for the account when --user is not\n"
            "given (a password on the command line is visible to every local user).\n";

@@ -11,6 +11,8 @@
 namespace tavi::app {
 
 struct CommandLine {
+    // Without --app-dir the host's appDir stays empty: an installed tavi then runs on the user's
+    // own app folder (app/installed_app.h).
     HostOptions host;
     MessengerOptions messenger;
     std::string script;

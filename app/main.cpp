@@ -1,5 +1,5 @@
-// tavi: the messenger host program. Loads the plug-ins of an app folder and runs a script or an
-// interactive session of host commands.
+// tavi: the messenger host program. Loads the plug-ins of an app folder (given, or the installed
+// ones through the user's own folder) and runs a script or an interactive session of host commands.
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,6 +11,7 @@
 
 #include "app/command_line.h"
 #include "app/host_app.h"
+#include "app/installed_app.h"
 #include "app/messenger_commands.h"
 #include "app/terminal.h"
 #include "host/global_helper.h"
@@ -41,9 +42,13 @@ int main(int argc, char** argv) {
     const std::string& script = line.script;
     bool gui = line.gui;
     bool repl = line.repl;
+    // Without --app-dir an installed tavi runs on the user's own app folder; one that is not
+    // installed (in a build folder) needs the option.
+    tavi::app::Installation installation;
+    bool installed = options.appDir.empty() && tavi::app::FindInstallation(installation);
     // The windowed host asks for the account and password in its sign-in window.
     bool signInWindow = gui && !line.passwordGiven;
-    if (options.appDir.empty() || (options.account.empty() && !signInWindow)) {
+    if ((options.appDir.empty() && !installed) || (options.account.empty() && !signInWindow)) {
         tavi::app::PrintUsage(std::cerr);
         return 2;
     }
@@ -52,6 +57,8 @@ int main(int argc, char** argv) {
         std::cerr << "tavi: give the password with --password-file FILE, or start tavi at a terminal\n";
         return 2;
     }
+    if (installed)
+        options.appDir = tavi::app::UserAppFolder();
     // The pages name their stylesheet by the app folder's path, which must hold from any folder.
     std::error_code pathError;
     std::filesystem::path appDir = std::filesystem::absolute(options.appDir, pathError);
@@ -71,6 +78,10 @@ int main(int argc, char** argv) {
     if (!signInWindow &&
         (options.account.find('/') != std::string::npos || options.account[0] == '.')) {
         std::cerr << "tavi: not an account name: " << options.account << "\n";
+        return 2;
+    }
+    if (installed && !tavi::app::PrepareAppFolder(installation, options.appDir, problem)) {
+        std::cerr << "tavi: " << problem << "\n";
         return 2;
     }
 
