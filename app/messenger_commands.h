@@ -12,7 +12,8 @@
 #include "runtime/core/tavi_core.h"
 #include "runtime/messenger/messenger_connection.h"
 
-typedef struct _GOptionGroup GOptionGroup; // GLib's, as <glib.h> declares it
+// GLib's, as <glib.h> declares it (this header is included where GLib's are not).
+typedef struct _GOptionGroup GOptionGroup; // NOLINT(bugprone-reserved-identifier)
 
 namespace tavi::app {
 

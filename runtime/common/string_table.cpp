@@ -86,8 +86,10 @@ std::string AsKeyFile(std::string text) {
             // A section's name is trimmed, which GKeyFile would keep as it is.
             line = Trim(line.substr(1, line.size() - 2));
             inSection = IsGroupName(line);
-            if (inSection)
-                line = "[" + line + "]";
+            if (inSection) {
+                line.insert(line.begin(), '[');
+                line.push_back(']');
+            }
             keep = inSection;
         } else if (std::size_t equals = line.find('='); equals != std::string::npos && inSection) {
             keep = IsKeyName(Trim(line.substr(0, equals)));
