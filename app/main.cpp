@@ -1,5 +1,5 @@
-// tavi: the messenger host program. Loads the plug-ins of an app folder and runs a script or an
-// interactive session of host commands.
+// tavi: the messenger host program. Loads the plug-ins of an app folder (given, or the installed
+// ones through the user's own folder) and runs a script or an interactive session of host commands.
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/host_app.h"
+#include "app/installed_app.h"
 #include "app/messenger_commands.h"
 #include "app/terminal.h"
 #include "host/global_helper.h"
@@ -18,115 +20,55 @@
 #include "app/windowed/windowed_host.h"
 #endif
 
-namespace {
-
-void Usage(std::ostream& out) {
-    out << "usage: tavi --app-dir DIR --user ACCOUNT [--password-file FILE | --password PASSWORD]\n"
-           "            [--script FILE | --repl] [--gui]\n"
-           "            [--code-page GB18030|CP936] [--lang zh-CN|en]\n"
-           "            [--proxy http://[USER:PASSWORD@]HOST:PORT | socks5://[USER:PASSWORD@]HOST:PORT]\n"
-           "            [--exec COMMAND]...  (commands run after loading, before the input)\n"
-           "Loads the plug-ins under DIR/plugin/*/ as the messenger user ACCOUNT and runs host\n"
-           "commands from FILE, or from the terminal (type help for the list). With --gui the\n"
-           "messenger's window shows the plug-in, and the commands act on it while it runs.\n"
-           "Without a password option the password is asked for at the terminal, without echo,\n"
-           "or with --gui in a sign-in window, which also asks for the account when --user is not\n"
-           "given (a password on the command line is visible to every local user).\n";
-    out << tavi::app::MessengerUsage();
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     tavi::app::UseUtf8Characters();
-    tavi::app::HostOptions options;
-    tavi::app::MessengerOptions messenger;
-    std::string script;
-    std::string proxyText;
-    std::vector<std::string> startup;
-    bool repl = false;
-    bool gui = false;
-    bool passwordGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= argc) {
-                std::cerr << "tavi: " << arg << " needs a value\n";
-                std::exit(2);
-            }
-            into = argv[++i];
-        };
-        if (arg == "--app-dir")
-            value(options.appDir);
-        else if (arg == "--user")
-            value(options.account);
-        else if (arg == "--password") {
-            value(options.password);
-            passwordGiven = true;
-        } else if (arg == "--password-file") {
-            std::string path;
-            value(path);
-            if (!tavi::app::ReadPasswordFile(path, options.password)) {
-                std::cerr << "tavi: cannot read the password from " << path << "\n";
-                return 2;
-            }
-            passwordGiven = true;
-        }
-        else if (arg == "--script")
-            value(script);
-        else if (arg == "--code-page")
-            value(options.codePage);
-        else if (arg == "--lang")
-            value(options.language);
-        else if (arg == "--proxy")
-            value(proxyText);
-        else if (arg == "--exec") {
-            std::string command;
-            value(command);
-            startup.push_back(command);
-        }
-        else if (tavi::app::IsMessengerOption(arg)) {
-            std::string text;
-            std::string problem;
-            value(text);
-            if (!tavi::app::SetMessengerOption(messenger, arg, text, problem)) {
-                std::cerr << "tavi: " << problem << "\n";
-                return 2;
-            }
-        } else if (arg == "--repl")
-            repl = true;
-        else if (arg == "--gui")
-            gui = true;
-        else if (arg == "--help" || arg == "-h") {
-            Usage(std::cout);
-            return 0;
-        } else {
-            std::cerr << "tavi: unknown option " << arg << "\n";
-            Usage(std::cerr);
-            return 2;
-        }
-    }
-    // The windowed host asks for the account and password in its sign-in window.
-    bool signInWindow = gui && !passwordGiven;
-    if (options.appDir.empty() || (options.account.empty() && !signInWindow)) {
-        Usage(std::cerr);
+    tavi::app::CommandLine line;
+    std::string problem;
+    switch (tavi::app::ReadCommandLine(argc, argv, line, problem)) {
+    case tavi::app::CommandLineVerdict::kRun:
+        break;
+    case tavi::app::CommandLineVerdict::kHelp:
+        tavi::app::PrintUsage(std::cout);
+        return 0;
+    case tavi::app::CommandLineVerdict::kUnknown:
+        std::cerr << "tavi: " << problem << "\n";
+        tavi::app::PrintUsage(std::cerr);
+        return 2;
+    case tavi::app::CommandLineVerdict::kBadValue:
+        std::cerr << "tavi: " << problem << "\n";
         return 2;
     }
-    if (!passwordGiven && !gui &&
+    tavi::app::HostOptions& options = line.host;
+    const std::string& script = line.script;
+    bool gui = line.gui;
+    bool repl = line.repl;
+    // Without --app-dir an installed tavi runs on the user's own app folder; one that is not
+    // installed (in a build folder) needs the option.
+    tavi::app::Installation installation;
+    bool installed = options.appDir.empty() && tavi::app::FindInstallation(installation);
+    // The windowed host asks for the account and password in its sign-in window.
+    bool signInWindow = gui && !line.passwordGiven;
+    if ((options.appDir.empty() && !installed) || (options.account.empty() && !signInWindow)) {
+        tavi::app::PrintUsage(std::cerr);
+        return 2;
+    }
+    if (!line.passwordGiven && !gui &&
         !tavi::app::AskPassword("Password for " + options.account + ": ", options.password)) {
         std::cerr << "tavi: give the password with --password-file FILE, or start tavi at a terminal\n";
         return 2;
     }
+    if (installed)
+        options.appDir = tavi::app::UserAppFolder();
     // The pages name their stylesheet by the app folder's path, which must hold from any folder.
     std::error_code pathError;
     std::filesystem::path appDir = std::filesystem::absolute(options.appDir, pathError);
     if (!pathError)
         options.appDir = appDir.lexically_normal().string();
-    if (!proxyText.empty()) {
+    if (!line.proxy.empty()) {
         // Every connection the plug-ins make goes through the host's proxy settings.
         tavi::ProxyCfg proxy;
         std::string error;
-        if (!tavi::runtime::ParseProxyUrl(proxyText, proxy, &error)) {
+        if (!tavi::runtime::ParseProxyUrl(line.proxy, proxy, &error)) {
             std::cerr << "tavi: " << error << "\n";
             return 2;
         }
@@ -136,6 +78,10 @@ int main(int argc, char** argv) {
     if (!signInWindow &&
         (options.account.find('/') != std::string::npos || options.account[0] == '.')) {
         std::cerr << "tavi: not an account name: " << options.account << "\n";
+        return 2;
+    }
+    if (installed && !tavi::app::PrepareAppFolder(installation, options.appDir, problem)) {
+        std::cerr << "tavi: " << problem << "\n";
         return 2;
     }
 
@@ -158,7 +104,6 @@ int main(int argc, char** argv) {
 #ifdef TAVI_WINDOWED
     std::unique_ptr<tavi::app::WindowedHost> windowed;
     if (gui) {
-        std::string problem;
         windowed = tavi::app::WindowedHost::Open(options.account, problem);
         if (!windowed) {
             std::cerr << "tavi: " << problem << "\n";
@@ -176,7 +121,7 @@ int main(int argc, char** argv) {
     }
 #endif
     tavi::app::HostApp host(options, out);
-    tavi::app::MessengerSession messengerSession(host.GetCore(), messenger, out);
+    tavi::app::MessengerSession messengerSession(host.GetCore(), line.messenger, out);
     messengerSession.RegisterCommands([&host](const std::string& name, std::string usage, std::string help,
                                               tavi::app::MessengerSession::Handler handler) {
         host.AddCommand(name, std::move(usage), std::move(help), std::move(handler));
@@ -195,7 +140,7 @@ int main(int argc, char** argv) {
 #endif
     host.LoadPlugins();
     bool running = true;
-    for (const std::string& command : startup)
+    for (const std::string& command : line.startup)
         if (running)
             running = host.Execute(command);
 #ifdef TAVI_WINDOWED

@@ -1,5 +1,7 @@
 #include "app/messenger_commands.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -48,10 +50,29 @@ bool ParseInteger(const std::string& text, int& value) {
     return true;
 }
 
+// The option parser's call for a messenger option (with its "--" name) and its value.
+gboolean SetFromParser(const gchar* option, const gchar* value, gpointer data, GError** error) {
+    std::string problem;
+    if (SetMessengerOption(*static_cast<MessengerOptions*>(data), option, value, problem))
+        return TRUE;
+    g_set_error_literal(error, G_OPTION_ERROR, G_OPTION_ERROR_FAILED, problem.c_str());
+    return FALSE;
+}
+
 } // namespace
 
-bool IsMessengerOption(const std::string& option) {
-    return option == "--im-server" || option == "--im-wait";
+GOptionGroup* NewMessengerOptionGroup(MessengerOptions& options) {
+    static const GOptionEntry kEntries[] = {
+        {"im-server", 0, G_OPTION_FLAG_FILENAME, G_OPTION_ARG_CALLBACK,
+         reinterpret_cast<gpointer>(&SetFromParser), nullptr, nullptr},
+        {"im-wait", 0, G_OPTION_FLAG_FILENAME, G_OPTION_ARG_CALLBACK,
+         reinterpret_cast<gpointer>(&SetFromParser), nullptr, nullptr},
+        {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
+    };
+    GOptionGroup* group =
+        g_option_group_new("messenger", "The messenger server", "Messenger options", &options, nullptr);
+    g_option_group_add_entries(group, kEntries);
+    return group;
 }
 
 bool SetMessengerOption(MessengerOptions& options, const std::string& option, const std::string& value,

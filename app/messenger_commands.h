@@ -12,6 +12,9 @@
 #include "runtime/core/tavi_core.h"
 #include "runtime/messenger/messenger_connection.h"
 
+// GLib's, as <glib.h> declares it (this header is included where GLib's are not).
+typedef struct _GOptionGroup GOptionGroup; // NOLINT(bugprone-reserved-identifier)
+
 namespace tavi::app {
 
 struct MessengerOptions {
@@ -21,8 +24,10 @@ struct MessengerOptions {
     double replyWaitSeconds = -1;
 };
 
-// The options this part takes, each with one value: "--im-server HOST:PORT", "--im-wait SECONDS".
-bool IsMessengerOption(const std::string& option);
+// The options this part takes, each with one value: "--im-server HOST:PORT", "--im-wait SECONDS",
+// as a group for tavi's option parser that sets them in options. A value that does not fit fails
+// the parse (G_OPTION_ERROR_FAILED) with the reason that SetMessengerOption gives.
+GOptionGroup* NewMessengerOptionGroup(MessengerOptions& options);
 // False with the reason in error when the value does not fit the option.
 bool SetMessengerOption(MessengerOptions& options, const std::string& option, const std::string& value,
                         std::string& error);

@@ -240,6 +240,8 @@ std::unique_ptr<WindowedHost> WindowedHost::Open(const std::string& account, std
         error = "--gui cannot open the display";
         return nullptr;
     }
+    // The installed icon (from the icon theme; none when tavi runs from its build folder).
+    gtk_window_set_default_icon_name(runtime::gtk::kApplicationId);
     std::unique_ptr<WindowedHost> host(new WindowedHost());
     host->loop_ = std::make_unique<runtime::gtk::MainContextLoop>(runtime::UiLoop::Instance());
     host->view_ = std::make_unique<runtime::gtk::GtkSkinView>();

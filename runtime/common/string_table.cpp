@@ -1,6 +1,11 @@
-// The multi-language string table: stringid.ini files in UTF-8 with one [language] section each.
+// The multi-language string table: stringid.ini files in UTF-8 with one [language] section each,
+// read with GLib's GKeyFile.
+#include <glib.h>
+
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "host/common.h"
@@ -22,7 +27,8 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin + 1);
 }
 
-// Values may carry \n and \t escapes, and may be quoted to keep outer blanks.
+// Values may carry \n and \t escapes (any other escaped character stands for itself), and may be
+// quoted to keep outer blanks.
 std::string Unescape(const std::string& value) {
     std::string text = value;
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
@@ -35,6 +41,62 @@ std::string Unescape(const std::string& value) {
         } else {
             out.push_back(text[i]);
         }
+    }
+    return out;
+}
+
+// A string id GKeyFile takes as a key: not empty, and without the brackets it keeps for a
+// translation's locale (a table file has one section per language instead).
+bool IsKeyName(const std::string& key) {
+    return !key.empty() && key.find_first_of("[]") == std::string::npos;
+}
+
+// A language GKeyFile takes as a group name: not empty, no brackets, no control characters.
+bool IsGroupName(const std::string& name) {
+    if (name.empty())
+        return false;
+    for (unsigned char c : name)
+        if (c == '[' || c == ']' || c < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}
+
+// The file as GKeyFile reads it. A table written by hand may start with a byte-order mark, have
+// ';' comments, lines that say nothing, and entries before the first language: those lines become
+// comments here, as the table has always ignored them, so that one odd line costs only itself.
+std::string AsKeyFile(std::string text) {
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+    std::string out;
+    out.reserve(text.size() + 64);
+    bool inSection = false;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = Trim(text.substr(at, end - at));
+        at = end + 1;
+        bool keep = false;
+        if (line.empty() || line[0] == '#') {
+            keep = true;
+        } else if (line[0] == ';') {
+            keep = false;
+        } else if (line.front() == '[' && line.back() == ']') {
+            // A section's name is trimmed, which GKeyFile would keep as it is.
+            line = Trim(line.substr(1, line.size() - 2));
+            inSection = IsGroupName(line);
+            if (inSection) {
+                line.insert(line.begin(), '[');
+                line.push_back(']');
+            }
+            keep = inSection;
+        } else if (std::size_t equals = line.find('='); equals != std::string::npos && inSection) {
+            keep = IsKeyName(Trim(line.substr(0, equals)));
+        }
+        if (!keep)
+            out.push_back('#');
+        out.append(line).push_back('\n');
     }
     return out;
 }
@@ -57,26 +119,26 @@ bool LoadStringTable(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    text = AsKeyFile(std::move(text));
+    std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), g_key_file_free);
+    if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr))
+        return false;
+    // The values as written, unescaped by the table's own rule: its quotes and lenient escapes are
+    // not GKeyFile's.
     std::map<std::string, std::map<std::string, std::string>> loaded;
-    std::string section;
-    std::string line;
-    bool first = true;
-    while (std::getline(in, line)) {
-        if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
-            line.erase(0, 3);
-        first = false;
-        std::string trimmed = Trim(line);
-        if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#')
-            continue;
-        if (trimmed.front() == '[' && trimmed.back() == ']') {
-            section = Trim(trimmed.substr(1, trimmed.size() - 2));
-            continue;
+    gchar** groups = g_key_file_get_groups(file.get(), nullptr);
+    for (gchar** group = groups; *group != nullptr; ++group) {
+        gchar** keys = g_key_file_get_keys(file.get(), *group, nullptr, nullptr);
+        for (gchar** key = keys; keys != nullptr && *key != nullptr; ++key) {
+            gchar* value = g_key_file_get_value(file.get(), *group, *key, nullptr);
+            if (value != nullptr)
+                loaded[*group][*key] = Unescape(value);
+            g_free(value);
         }
-        std::size_t equals = trimmed.find('=');
-        if (equals == std::string::npos || section.empty())
-            continue;
-        loaded[section][Trim(trimmed.substr(0, equals))] = Unescape(Trim(trimmed.substr(equals + 1)));
+        g_strfreev(keys);
     }
+    g_strfreev(groups);
     std::lock_guard<std::mutex> lock(tableMutex);
     for (auto& [lang, entries] : loaded)
         for (auto& [id, text] : entries)

@@ -12,8 +12,6 @@
 namespace tavi::runtime::gtk {
 namespace {
 
-constexpr const char* kApplicationId = "com.velmora.Tavi";
-
 struct BoxState {
     int answer = 0;
     bool done = false;

@@ -21,6 +21,10 @@ typedef struct _WebKitWebView WebKitWebView;
 
 namespace tavi::runtime::gtk {
 
+// The desktop's name for the windowed client: the application of its notifications, its windows'
+// icon, and the desktop entry that installs the icon (packaging/, TAVI_DESKTOP_ID).
+constexpr const char* kApplicationId = "com.velmora.Tavi";
+
 class ControlView;
 class WindowView;
 

@@ -77,7 +77,9 @@ TEST(IntegerForm, FourBytesLittleEndianAndBack) {
 TEST(StringTable, TextsComeInTheSystemCodePageForTheChosenLanguage) {
     testenv::ScratchDir dir;
     std::string path = dir.path() + "/stringid.ini";
-    testenv::WriteFile(path, "\xEF\xBB\xBF; strings\n[zh-CN]\nSTRID_X = 设置\nSTRID_Q = \"  spaced \"\n"
+    // Lines that are no entry (before the first language, or saying nothing) cost only themselves.
+    testenv::WriteFile(path, "\xEF\xBB\xBF; strings\nSTRID_LOST = no language\n[zh-CN]\nSTRID_X = 设置\n"
+                             "not an entry\nSTRID_Q = \"  spaced \"\n"
                              "[en]\nSTRID_X=Settings\nSTRID_N = line\\nbreak\n");
     tavi::runtime::ClearStringTable();
     ASSERT_TRUE(tavi::runtime::LoadStringTable(path));
@@ -85,6 +87,7 @@ TEST(StringTable, TextsComeInTheSystemCodePageForTheChosenLanguage) {
     EXPECT_EQ(tavi::CMutiLanSupport::GetStringViaID("STRID_X"), tavi::utf8_to_CString("设置"));
     EXPECT_EQ(tavi::CMutiLanSupport::GetStringViaID("STRID_Q"), "  spaced ");
     EXPECT_EQ(tavi::CMutiLanSupport::GetStringViaID("STRID_MISSING"), "");
+    EXPECT_EQ(tavi::CMutiLanSupport::GetStringViaID("STRID_LOST"), "");
     tavi::runtime::SetLanguage("en");
     EXPECT_EQ(tavi::CMutiLanSupport::GetStringViaID("STRID_X"), "Settings");
     EXPECT_EQ(tavi::CMutiLanSupport::GetStringViaID("STRID_N"), "line\nbreak");
