@@ -18,6 +18,8 @@ std::string PercentEncode(const std::string& bytes);
 // The reverse, for the token reply: %XX only; '+' stays a '+'. Malformed escapes stay as they are.
 std::string PercentDecode(const std::string& text);
 
+struct OAuthSigner;
+
 // Parameter names mapped to already-encoded values, in byte order of the names.
 class OAuthParamMap {
 public:
@@ -44,6 +46,9 @@ public:
 
     // Request parameters never replace an entry that is there.
     void Insert(std::string_view name, std::string encodedValue);
+    // The same for entries given in byte order of their names, with no name twice among them:
+    // merged in one pass instead of moving the later entries once per insertion.
+    void InsertInOrder(std::vector<Map::value_type> entries);
     // OAuth parameters (token, timestamp, nonce, signature) always do.
     void Set(std::string_view name, std::string encodedValue);
     void Clear() { entries_.items_.clear(); }
@@ -53,6 +58,9 @@ public:
     std::string Join() const;
 
 private:
+    friend void InitOAuthParams(OAuthParamMap& map, const OAuthSigner& signer);
+    // Adds an entry whose name comes after every name in the map.
+    void Append(const char* name, std::string encodedValue);
     Map entries_;
 };
 
