@@ -130,6 +130,9 @@ private:
     void ConnectedIO(short revents);
     void Notify();
     void FillInput();
+    // Makes the read-ahead buffer at least this large (and kReadAhead at least); its bytes are
+    // not kept.
+    void MakeInput(std::size_t bytes);
     // Writes what is queued; false on a write error (in *error).
     bool FlushOutput(int* error);
     std::size_t InAvailable() const { return inEnd_ - inPos_; }
@@ -163,7 +166,9 @@ private:
 
     std::string out_;
     std::size_t outPos_ = 0;
-    std::vector<char> in_;
+    // The read-ahead buffer, made (and not zero-filled) when first needed.
+    std::unique_ptr<char[]> in_;
+    std::size_t inCapacity_ = 0;
     std::size_t inPos_ = 0;
     std::size_t inEnd_ = 0;
     bool eof_ = false;
@@ -606,8 +611,8 @@ void PosixXComm::HandshakeIO(short revents) {
                     return;
                 }
                 if (!leftover.empty()) {
-                    in_.assign(leftover.begin(), leftover.end());
-                    in_.resize(std::max(in_.size(), kReadAhead));
+                    MakeInput(leftover.size());
+                    std::memcpy(in_.get(), leftover.data(), leftover.size());
                     inPos_ = 0;
                     inEnd_ = leftover.size();
                 }
@@ -680,14 +685,21 @@ void PosixXComm::Notify() {
     UpdateEvents();
 }
 
+void PosixXComm::MakeInput(std::size_t bytes) {
+    bytes = std::max(bytes, kReadAhead);
+    if (inCapacity_ >= bytes)
+        return;
+    in_ = std::make_unique_for_overwrite<char[]>(bytes);
+    inCapacity_ = bytes;
+}
+
 void PosixXComm::FillInput() {
-    if (in_.size() < kReadAhead)
-        in_.resize(kReadAhead);
+    MakeInput(kReadAhead);
     inPos_ = inEnd_ = 0;
     // A TLS read gives one record; everything that has arrived is taken, as one read of the socket
     // would take it, so that a reply sent in one piece is handed out in one piece.
     do {
-        ssize_t n = StreamRead(in_.data() + inEnd_, in_.size() - inEnd_);
+        ssize_t n = StreamRead(in_.get() + inEnd_, inCapacity_ - inEnd_);
         if (n > 0) {
             inEnd_ += static_cast<std::size_t>(n);
             continue;
@@ -698,7 +710,7 @@ void PosixXComm::FillInput() {
         else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && inEnd_ == 0)
             error_ = errno;
         break;
-    } while (tls_ && inEnd_ < in_.size());
+    } while (tls_ && inEnd_ < inCapacity_);
 }
 
 bool PosixXComm::FlushOutput(int* error) {
@@ -765,7 +777,7 @@ int PosixXComm::Receive(char* buffer, int length, int flags) {
         FillInput();
     if (InAvailable() > 0) {
         std::size_t n = std::min(InAvailable(), static_cast<std::size_t>(length));
-        std::memcpy(buffer, in_.data() + inPos_, n);
+        std::memcpy(buffer, in_.get() + inPos_, n);
         inPos_ += n;
         return static_cast<int>(n);
     }
