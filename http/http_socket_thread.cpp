@@ -90,9 +90,7 @@ void CHttpSocketThread::CloseComm() {
 }
 
 void CHttpSocketThread::NoteActivity() {
-    std::lock_guard<std::mutex> guard(link_->mutex);
-    if (link_->holder)
-        link_->holder->lastActivityMs_ = HttpNowMs();
+    link_->activity.fetch_add(1, std::memory_order_relaxed);
 }
 
 void CHttpSocketThread::OnClose(int) {
@@ -130,10 +128,9 @@ void CHttpSocketThread::WriteRequest() {
     }
     if (link_) {
         std::lock_guard<std::mutex> guard(link_->mutex);
-        if (link_->holder) {
+        if (link_->holder)
             link_->holder->requestSent_ = 1;
-            link_->holder->lastActivityMs_ = HttpNowMs();
-        }
+        link_->activity.fetch_add(1, std::memory_order_relaxed);
     }
     comm_->Send(requestBuffer_.data(), requestLength_);
 }
