@@ -346,25 +346,21 @@ bool JsonParser::FeedText(const unsigned char* text) {
     const unsigned char* byte = text;
     while (*byte != 0) {
         if (state_ == kString && kPlainStringByte.plain[*byte]) {
-            // Locals, because stores through the token's char pointer could otherwise alias
-            // the members on every byte.
-            char* token = token_;
-            std::size_t length = tokenLength_;
-            std::size_t capacity = tokenCapacity_;
-            unsigned char bits = tokenBits_;
-            do {
-                if (length + 2 > capacity) {
-                    tokenLength_ = length;
-                    if (!GrowToken(length + 2))
-                        return Reject();
-                    token = token_;
-                    capacity = tokenCapacity_;
-                }
-                bits |= *byte;
-                token[length++] = static_cast<char>(*byte++);
-            } while (kPlainStringByte.plain[*byte]);
-            tokenLength_ = length;
-            tokenBits_ = bits;
+            // The run of bytes that only join the string is classified byte by byte first, then
+            // copied into the token in one piece. The NUL that ends the text is never plain, so
+            // the run stops at it.
+            const unsigned char* end = byte;
+            unsigned char bits = 0;
+            do
+                bits |= *end++;
+            while (kPlainStringByte.plain[*end]);
+            auto n = static_cast<std::size_t>(end - byte);
+            if (tokenLength_ + n + 1 > tokenCapacity_ && !GrowToken(tokenLength_ + n + 1))
+                return Reject();
+            std::memcpy(token_ + tokenLength_, byte, n);
+            tokenLength_ += n;
+            tokenBits_ |= bits;
+            byte = end;
             continue;
         }
         if (!Feed(*byte))

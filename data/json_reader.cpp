@@ -13,6 +13,7 @@ JsonReader::~JsonReader() = default;
 void JsonReader::ForgetTree() {
     root_.reset();
     recentNames_.clear();
+    shapes_.clear();
     nameIndex_.clear();
     names_.clear();
 }
@@ -67,33 +68,39 @@ void JsonReader::ToSystemCodePage(const char* bytes, std::size_t length, bool as
     converter_->Convert(bytes, length, out);
 }
 
-JsonValue* JsonReader::Add(JsonValue node) {
+JsonValue* JsonReader::Add(JsonValue&& node) {
     if (current_ == nullptr)
         return nullptr;
     if (current_->Is(JsonValueType::Array))
         return current_->Append(std::move(node));
-    return current_->SetMemberNamed(InternKey(), std::move(node));
+    Name* name = InternKey();
+    const void* object = current_->Identity();
+    if (name->object == object)
+        return current_->ReplaceMember(name->position, std::move(node));
+    name->object = object;
+    name->position = current_->Count();
+    return current_->AppendMember(&name->text, std::move(node));
 }
 
-const std::string* JsonReader::InternKey() {
+JsonReader::Name* JsonReader::InternKey() {
     std::size_t position = current_->Count();
-    std::vector<const std::string*>* recent = nullptr;
+    std::vector<Name*>* recent = nullptr;
     if (depth_ < kHintedDepths && position < kRecentPositions) {
         if (recentNames_.size() <= depth_)
             recentNames_.resize(depth_ + 1);
         recent = &recentNames_[depth_];
         if (position < recent->size() && (*recent)[position] != nullptr &&
-            *(*recent)[position] == pendingKey_)
+            (*recent)[position]->text == pendingKey_)
             return (*recent)[position];
     }
-    const std::string* name;
+    Name* name;
     auto found = nameIndex_.find(pendingKey_);
     if (found != nameIndex_.end()) {
         name = found->second;
     } else {
-        names_.push_back(pendingKey_);
+        names_.push_back(Name{pendingKey_});
         name = &names_.back();
-        nameIndex_.emplace(*name, name);
+        nameIndex_.emplace(name->text, name);
     }
     if (recent != nullptr) {
         if (recent->size() <= position)
@@ -135,8 +142,12 @@ void JsonReader::Close() {
             sizeHints_.resize(depth_ + 1, 0);
         sizeHints_[depth_] =
             static_cast<std::uint32_t>(std::min<std::size_t>(current_->Count(), kLargestHint));
+        if (shapes_.size() <= depth_)
+            shapes_.resize(depth_ + 1);
+        current_->FinishObject(&shapes_[depth_]);
+    } else {
+        current_->FinishObject();
     }
-    current_->FinishObject();
     current_ = current_->parent();
     if (depth_ > 0)
         --depth_;

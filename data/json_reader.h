@@ -47,9 +47,16 @@ public:
 private:
     static bool OnEvent(void* context, JsonEvent event, const JsonEventData& data);
     bool Build(JsonEvent event, const JsonEventData& data);
-    JsonValue* Add(JsonValue node);
+    JsonValue* Add(JsonValue&& node);
+    // A member name of the tree, kept once, with the Object it was last given to (by identity)
+    // and its position there: a name given to the same Object again is a repeated name.
+    struct Name {
+        std::string text;
+        const void* object = nullptr;
+        std::size_t position = 0;
+    };
     // The tree's one copy of the name in pendingKey_.
-    const std::string* InternKey();
+    Name* InternKey();
     bool Open(JsonValueType type);
     void Close();
     // Destroys the tree and the names it used.
@@ -67,9 +74,11 @@ private:
     // Each distinct member name of the tree, kept once, with an index by text and, for the first
     // depths, the name last seen at each position of an Object (replies repeat their members in
     // the same order, so most names are found there with one comparison). Cleared with the tree.
-    std::deque<std::string> names_;
-    std::unordered_map<std::string_view, const std::string*> nameIndex_;
-    std::vector<std::vector<const std::string*>> recentNames_;
+    std::deque<Name> names_;
+    std::unordered_map<std::string_view, Name*> nameIndex_;
+    std::vector<std::vector<Name*>> recentNames_;
+    // The shape of the Object last finished at each of the first depths.
+    std::vector<JsonValue::Shapes> shapes_;
     static constexpr std::size_t kRecentPositions = 256;
     // The storage of the tree's containers, reset when the tree is replaced: a tree goes in a few
     // large blocks rather than piece by piece, and the next one reuses them. Declared before
