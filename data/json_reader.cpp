@@ -11,6 +11,11 @@ JsonReader::JsonReader() = default;
 JsonReader::~JsonReader() = default;
 
 void JsonReader::ForgetTree() {
+    if (root_) {
+        spareStrings_.clear();
+        nextSpare_ = 0;
+        root_->TakeStrings(spareStrings_);
+    }
     root_.reset();
     recentNames_.clear();
     shapes_.clear();
@@ -20,6 +25,8 @@ void JsonReader::ForgetTree() {
 
 void JsonReader::Clear() {
     ForgetTree();
+    spareStrings_ = std::vector<std::string>();
+    nextSpare_ = 0;
     arena_.Release();
     current_ = nullptr;
     pendingKey_.clear();
@@ -52,6 +59,8 @@ bool JsonReader::Parse(const char* text) {
     // Objects left open (the text ended, or was rejected, inside them) are complete as they are.
     if (current_ != nullptr)
         current_->FinishOpenObjects();
+    spareStrings_.clear();
+    nextSpare_ = 0;
     return accepted;
 }
 
@@ -177,6 +186,8 @@ bool JsonReader::Build(JsonEvent event, const JsonEventData& data) {
         return Add(JsonValue::MakeBoolean(false)) != nullptr;
     case JsonEvent::String: {
         std::string text;
+        if (nextSpare_ < spareStrings_.size())
+            text = std::move(spareStrings_[nextSpare_++]);
         ToSystemCodePage(data.text, data.length, data.ascii, text);
         return Add(JsonValue::MakeString(std::move(text))) != nullptr;
     }

@@ -84,6 +84,11 @@ private:
     // large blocks rather than piece by piece, and the next one reuses them. Declared before
     // root_, which is destroyed first.
     JsonArena arena_;
+    // The strings of the previous tree, in document order, which the new tree's strings take in
+    // turn (the string at the same place usually has the room needed); what is left is freed
+    // when the parse ends.
+    std::vector<std::string> spareStrings_;
+    std::size_t nextSpare_ = 0;
     // Made anew for each text, in place.
     std::optional<JsonParser> parser_;
     std::unique_ptr<JsonValue> root_;

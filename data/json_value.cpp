@@ -246,6 +246,32 @@ JsonValue* JsonValue::ReplaceMember(std::size_t position, JsonValue&& child) {
     return &existing;
 }
 
+void JsonValue::TakeStrings(std::vector<std::string>& into) {
+    auto take = [&into](JsonValue& value) {
+        if (auto* text = std::get_if<std::string>(&value.payload_))
+            into.push_back(std::move(*text));
+    };
+    take(*this);
+    Container* top = container();
+    if (top == nullptr)
+        return;
+    // A container holds elements or members, never both: its children are the one list or the other.
+    std::vector<std::pair<Container*, std::size_t>> open{{top, 0}};
+    while (!open.empty()) {
+        auto [data, at] = open.back();
+        std::size_t elements = data->elements.size();
+        if (at == elements + data->entries.size()) {
+            open.pop_back();
+            continue;
+        }
+        ++open.back().second;
+        JsonValue& child = at < elements ? data->elements[at] : data->entries[at - elements].value;
+        take(child);
+        if (Container* inner = child.container())
+            open.emplace_back(inner, 0);
+    }
+}
+
 const void* JsonValue::Identity() const {
     return container();
 }

@@ -180,6 +180,10 @@ public:
     // open. Lookups and member order are valid only after that.
     void FinishObject(Shapes* shapes = nullptr);
     void FinishOpenObjects();
+    // Moves the text of every String in this subtree, in document order, to the end of the list,
+    // leaving the Strings empty: a reader hands them to the next tree, whose strings mostly fit in
+    // the room of the strings that stood at the same places.
+    void TakeStrings(std::vector<std::string>& into);
     // Room for this many elements or members (containers only), and how many there are.
     void Reserve(std::size_t count);
     std::size_t Count() const;
