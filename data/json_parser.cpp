@@ -479,9 +479,22 @@ bool JsonParser::EmitPending() {
     }
     token_[tokenLength_] = '\0';
     if (!isFloat_) {
-        // Numbers beyond 32 bits are held at the nearest end of the range.
-        errno = 0;
-        long long value = std::strtoll(token_, nullptr, 10);
+        // Numbers beyond 32 bits are held at the nearest end of the range. The automaton let
+        // through only an optional minus and digits: up to 18 digits are added up here, exactly,
+        // and longer ones (which only the ends of the range can hold) are left to the C library.
+        long long value;
+        bool negative = token_[0] == '-';
+        std::size_t first = negative ? 1 : 0;
+        if (tokenLength_ - first <= 18) {
+            value = 0;
+            for (std::size_t i = first; i < tokenLength_; ++i)
+                value = value * 10 + (token_[i] - '0');
+            if (negative)
+                value = -value;
+        } else {
+            errno = 0;
+            value = std::strtoll(token_, nullptr, 10);
+        }
         if (value > INT_MAX)
             value = INT_MAX;
         if (value < INT_MIN)

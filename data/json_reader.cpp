@@ -30,6 +30,7 @@ void JsonReader::Clear() {
     arena_.Release();
     current_ = nullptr;
     pendingKey_.clear();
+    pendingName_ = nullptr;
 }
 
 bool JsonReader::Parse(const char* text) {
@@ -82,7 +83,9 @@ JsonValue* JsonReader::Add(JsonValue&& node) {
         return nullptr;
     if (current_->Is(JsonValueType::Array))
         return current_->Append(std::move(node));
-    Name* name = InternKey();
+    Name* name = pendingName_;
+    if (name == nullptr)
+        return nullptr;
     const void* object = current_->Identity();
     if (name->object == object)
         return current_->ReplaceMember(name->position, std::move(node));
@@ -91,23 +94,22 @@ JsonValue* JsonReader::Add(JsonValue&& node) {
     return current_->AppendMember(&name->text, std::move(node));
 }
 
-JsonReader::Name* JsonReader::InternKey() {
+JsonReader::Name* JsonReader::InternKey(std::string_view key) {
     std::size_t position = current_->Count();
     std::vector<Name*>* recent = nullptr;
     if (depth_ < kHintedDepths && position < kRecentPositions) {
         if (recentNames_.size() <= depth_)
             recentNames_.resize(depth_ + 1);
         recent = &recentNames_[depth_];
-        if (position < recent->size() && (*recent)[position] != nullptr &&
-            (*recent)[position]->text == pendingKey_)
+        if (position < recent->size() && (*recent)[position] != nullptr && (*recent)[position]->text == key)
             return (*recent)[position];
     }
     Name* name;
-    auto found = nameIndex_.find(pendingKey_);
+    auto found = nameIndex_.find(key);
     if (found != nameIndex_.end()) {
         name = found->second;
     } else {
-        names_.push_back(Name{pendingKey_});
+        names_.push_back(Name{std::string(key)});
         name = &names_.back();
         nameIndex_.emplace(name->text, name);
     }
@@ -192,7 +194,16 @@ bool JsonReader::Build(JsonEvent event, const JsonEventData& data) {
         return Add(JsonValue::MakeString(std::move(text))) != nullptr;
     }
     case JsonEvent::Key:
-        ToSystemCodePage(data.text, data.length, data.ascii, pendingKey_);
+        if (current_ == nullptr) {
+            pendingName_ = nullptr;
+            return true;
+        }
+        if (data.ascii) {
+            pendingName_ = InternKey(std::string_view(data.text, data.length));
+        } else {
+            ToSystemCodePage(data.text, data.length, data.ascii, pendingKey_);
+            pendingName_ = InternKey(pendingKey_);
+        }
         return true;
     }
     return false;

@@ -55,8 +55,8 @@ private:
         const void* object = nullptr;
         std::size_t position = 0;
     };
-    // The tree's one copy of the name in pendingKey_.
-    Name* InternKey();
+    // The tree's one copy of a member name of the Object now open.
+    Name* InternKey(std::string_view key);
     bool Open(JsonValueType type);
     void Close();
     // Destroys the tree and the names it used.
@@ -64,7 +64,9 @@ private:
     void ToSystemCodePage(const char* bytes, std::size_t length, bool ascii, std::string& out);
 
     JsonValue* current_ = nullptr;
+    // The last member name reported: converted here when it is not plain ASCII, and kept once.
     std::string pendingKey_;
+    Name* pendingName_ = nullptr;
     // The depth of current_, and the size of the container last closed at each of the first
     // depths, which the next container opened there reserves.
     std::size_t depth_ = 0;
