@@ -15,8 +15,11 @@ void JsonReader::ForgetTree() {
         spareStrings_.clear();
         nextSpare_ = 0;
         root_->TakeStrings(spareStrings_);
+        // With its strings taken, everything the tree holds (nodes, containers, their lists) is
+        // memory of the arena, which the caller resets or releases next: the tree is left as it
+        // is rather than walked once more to be destroyed.
+        (void)root_.release();
     }
-    root_.reset();
     recentNames_.clear();
     shapes_.clear();
     nameIndex_.clear();
@@ -128,7 +131,7 @@ bool JsonReader::Open(JsonValueType type) {
     if (current_ == nullptr) {
         ForgetTree();
         arena_.Reset();
-        root_ = std::make_unique<JsonValue>(type, &arena_);
+        root_.reset(new (arena_.allocate(sizeof(JsonValue), alignof(JsonValue))) JsonValue(type, &arena_));
         opened = root_.get();
         depth_ = 0;
     } else {

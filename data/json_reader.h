@@ -93,7 +93,12 @@ private:
     std::size_t nextSpare_ = 0;
     // Made anew for each text, in place.
     std::optional<JsonParser> parser_;
-    std::unique_ptr<JsonValue> root_;
+    // The root node lives in the arena too: destroying it runs its destructor (which frees the
+    // strings of the tree) and leaves its memory to the arena.
+    struct DestroyInArena {
+        void operator()(JsonValue* root) const { root->~JsonValue(); }
+    };
+    std::unique_ptr<JsonValue, DestroyInArena> root_;
     // The converter of the parse, opened once when it starts.
     std::unique_ptr<tavi::CodePageConverter> converter_;
 };
