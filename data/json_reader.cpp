@@ -11,15 +11,11 @@ JsonReader::JsonReader() = default;
 JsonReader::~JsonReader() = default;
 
 void JsonReader::ForgetTree() {
-    if (root_) {
-        spareStrings_.clear();
-        nextSpare_ = 0;
-        root_->TakeStrings(spareStrings_);
-        // With its strings taken, everything the tree holds (nodes, containers, their lists) is
-        // memory of the arena, which the caller resets or releases next: the tree is left as it
-        // is rather than walked once more to be destroyed.
-        (void)root_.release();
-    }
+    // Everything the tree holds (nodes, containers, their lists) is memory of the arena, which
+    // the caller resets or releases next, and its texts are kept apart: the tree is left as it is
+    // rather than walked to be destroyed.
+    (void)root_.release();
+    stringsUsed_ = 0;
     recentNames_.clear();
     shapes_.clear();
     nameIndex_.clear();
@@ -28,8 +24,8 @@ void JsonReader::ForgetTree() {
 
 void JsonReader::Clear() {
     ForgetTree();
-    spareStrings_ = std::vector<std::string>();
-    nextSpare_ = 0;
+    strings_ = std::deque<std::string>();
+    stringsUsed_ = 0;
     arena_.Release();
     current_ = nullptr;
     pendingKey_.clear();
@@ -63,8 +59,7 @@ bool JsonReader::Parse(const char* text) {
     // Objects left open (the text ended, or was rejected, inside them) are complete as they are.
     if (current_ != nullptr)
         current_->FinishOpenObjects();
-    spareStrings_.clear();
-    nextSpare_ = 0;
+    strings_.resize(stringsUsed_);
     return accepted;
 }
 
@@ -190,11 +185,13 @@ bool JsonReader::Build(JsonEvent event, const JsonEventData& data) {
     case JsonEvent::False:
         return Add(JsonValue::MakeBoolean(false)) != nullptr;
     case JsonEvent::String: {
-        std::string text;
-        if (nextSpare_ < spareStrings_.size())
-            text = std::move(spareStrings_[nextSpare_++]);
+        if (current_ == nullptr)
+            return false;
+        if (stringsUsed_ == strings_.size())
+            strings_.emplace_back();
+        std::string& text = strings_[stringsUsed_++];
         ToSystemCodePage(data.text, data.length, data.ascii, text);
-        return Add(JsonValue::MakeString(std::move(text))) != nullptr;
+        return Add(JsonValue::MakeString(&text)) != nullptr;
     }
     case JsonEvent::Key:
         if (current_ == nullptr) {

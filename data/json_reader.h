@@ -86,11 +86,11 @@ private:
     // large blocks rather than piece by piece, and the next one reuses them. Declared before
     // root_, which is destroyed first.
     JsonArena arena_;
-    // The strings of the previous tree, in document order, which the new tree's strings take in
-    // turn (the string at the same place usually has the room needed); what is left is freed
-    // when the parse ends.
-    std::vector<std::string> spareStrings_;
-    std::size_t nextSpare_ = 0;
+    // The texts of the tree's Strings, in document order, which the nodes refer to. The next
+    // tree writes its texts over them in turn (the text at the same place usually has the room
+    // needed, so most take no allocation); those it does not reach are freed when its parse ends.
+    std::deque<std::string> strings_;
+    std::size_t stringsUsed_ = 0;
     // Made anew for each text, in place.
     std::optional<JsonParser> parser_;
     // The root node lives in the arena too: destroying it runs its destructor (which frees the

@@ -27,7 +27,7 @@ JsonValue::JsonValue(JsonValueType type, std::pmr::memory_resource* memory) : ty
         payload_.emplace<bool>(false);
         break;
     case JsonValueType::String:
-        payload_.emplace<std::string>();
+        payload_.emplace<const std::string*>(&kEmptyString);
         break;
     case JsonValueType::Array:
     case JsonValueType::Object:
@@ -61,10 +61,10 @@ JsonValue JsonValue::MakeBoolean(bool value) {
     return node;
 }
 
-JsonValue JsonValue::MakeString(std::string value) {
+JsonValue JsonValue::MakeString(const std::string* text) {
     JsonValue node(JsonValueType::Null);
     node.type_ = JsonValueType::String;
-    node.payload_.emplace<std::string>(std::move(value));
+    node.payload_.emplace<const std::string*>(text != nullptr ? text : &kEmptyString);
     return node;
 }
 
@@ -149,8 +149,8 @@ bool JsonValue::boolean() const {
 }
 
 const std::string& JsonValue::string() const {
-    const auto* value = std::get_if<std::string>(&payload_);
-    return value ? *value : kEmptyString;
+    const auto* text = std::get_if<const std::string*>(&payload_);
+    return text ? **text : kEmptyString;
 }
 
 JsonValue::ElementView JsonValue::elements() const {
@@ -244,32 +244,6 @@ JsonValue* JsonValue::ReplaceMember(std::size_t position, JsonValue&& child) {
     JsonValue& existing = data->entries[position].value;
     existing = std::move(child);
     return &existing;
-}
-
-void JsonValue::TakeStrings(std::vector<std::string>& into) {
-    auto take = [&into](JsonValue& value) {
-        if (auto* text = std::get_if<std::string>(&value.payload_))
-            into.push_back(std::move(*text));
-    };
-    take(*this);
-    Container* top = container();
-    if (top == nullptr)
-        return;
-    // A container holds elements or members, never both: its children are the one list or the other.
-    std::vector<std::pair<Container*, std::size_t>> open{{top, 0}};
-    while (!open.empty()) {
-        auto [data, at] = open.back();
-        std::size_t elements = data->elements.size();
-        if (at == elements + data->entries.size()) {
-            open.pop_back();
-            continue;
-        }
-        ++open.back().second;
-        JsonValue& child = at < elements ? data->elements[at] : data->entries[at - elements].value;
-        take(child);
-        if (Container* inner = child.container())
-            open.emplace_back(inner, 0);
-    }
 }
 
 const void* JsonValue::Identity() const {

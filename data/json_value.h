@@ -116,7 +116,9 @@ public:
     static JsonValue MakeInteger(std::int32_t value);
     static JsonValue MakeReal(double value);
     static JsonValue MakeBoolean(bool value);
-    static JsonValue MakeString(std::string value);
+    // A String refers to its text, which its owner keeps for as long as the node (the reader
+    // keeps the texts of a tree beside it): a node stays small and is destroyed without freeing.
+    static JsonValue MakeString(const std::string* text);
 
     // Destroying a node destroys its subtree without recursion, so any depth is safe.
     ~JsonValue();
@@ -180,10 +182,6 @@ public:
     // open. Lookups and member order are valid only after that.
     void FinishObject(Shapes* shapes = nullptr);
     void FinishOpenObjects();
-    // Moves the text of every String in this subtree, in document order, to the end of the list,
-    // leaving the Strings empty: a reader hands them to the next tree, whose strings mostly fit in
-    // the room of the strings that stood at the same places.
-    void TakeStrings(std::vector<std::string>& into);
     // Room for this many elements or members (containers only), and how many there are.
     void Reserve(std::size_t count);
     std::size_t Count() const;
@@ -194,7 +192,7 @@ private:
     void Adopt();
     static std::size_t LowerBound(const Container& object, std::string_view name);
 
-    std::variant<std::monostate, std::int32_t, double, bool, std::string, ContainerBox> payload_;
+    std::variant<std::monostate, std::int32_t, double, bool, const std::string*, ContainerBox> payload_;
     JsonValueType type_;
 };
 
