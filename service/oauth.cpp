@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -142,19 +141,31 @@ void OAuthParamMap::Insert(std::string_view name, std::string encodedValue) {
 }
 
 void OAuthParamMap::InsertInOrder(std::vector<Map::value_type> entries) {
+    // Merged in place: the present entries move to the back of the grown list, and the merge
+    // writes from the front, never past what it has still to read.
     std::vector<Map::value_type>& items = entries_.items_;
-    std::vector<Map::value_type> merged;
-    merged.reserve(std::max(kTypicalEntries, items.size() + entries.size()));
-    auto old = items.begin();
+    std::size_t present = items.size();
+    std::size_t gap = entries.size();
+    if (items.capacity() < present + gap)
+        items.reserve(std::max(kTypicalEntries, present + gap));
+    items.resize(present + gap);
+    std::move_backward(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(present), items.end());
+    std::size_t read = gap;
+    std::size_t write = 0;
     for (Map::value_type& entry : entries) {
-        while (old != items.end() && old->first < entry.first)
-            merged.push_back(std::move(*old++));
-        if (old != items.end() && old->first == entry.first)
+        while (read < items.size() && items[read].first < entry.first)
+            items[write++] = std::move(items[read++]);
+        if (read < items.size() && items[read].first == entry.first)
             continue;
-        merged.push_back(std::move(entry));
+        items[write++] = std::move(entry);
     }
-    std::move(old, items.end(), std::back_inserter(merged));
-    items = std::move(merged);
+    // With nothing inserted the rest is already in place.
+    if (write != read)
+        while (read < items.size())
+            items[write++] = std::move(items[read++]);
+    else
+        write = items.size();
+    items.resize(write);
 }
 
 void OAuthParamMap::Set(std::string_view name, std::string encodedValue) {
