@@ -146,6 +146,10 @@ void OAuthParamMap::InsertInOrder(std::vector<Map::value_type> entries) {
     std::vector<Map::value_type>& items = entries_.items_;
     std::size_t present = items.size();
     std::size_t gap = entries.size();
+    // Nothing to insert: the entries stay where they are (moving them onto themselves would
+    // empty them).
+    if (gap == 0)
+        return;
     if (items.capacity() < present + gap)
         items.reserve(std::max(kTypicalEntries, present + gap));
     items.resize(present + gap);
