@@ -29,18 +29,18 @@ OAuthSigner TestSigner() {
 // liboauth's signature over the same request: the request parameters, the nonce, the timestamp and
 // the version travel in the URL, and liboauth adds the consumer key, the method and the token.
 std::string LiboauthSignature(const std::string& method, const std::string& url, const RequestParams& params,
-                              const std::string& timestamp, const std::string& nonce,
-                              const OAuthSigner& signer, bool withToken) {
+                              const std::string& timestamp, const std::string& nonce, const OAuthSigner& signer,
+                              bool withToken) {
     std::string query;
     for (const auto& [name, value] : params)
         query += "&" + name + "=" + PercentEncode(tavi::CString_to_utf8(value));
     query += "&oauth_nonce=" + nonce + "&oauth_timestamp=" + timestamp + "&oauth_version=1.0";
     std::string full = url + "?" + query.substr(1);
     char* post = nullptr;
-    char* signedUrl = oauth_sign_url2(
-        full.c_str(), method == "POST" ? &post : nullptr, OA_HMAC, method.c_str(), signer.consumerKey.c_str(),
-        signer.consumerSecret.c_str(), withToken ? signer.token.c_str() : nullptr,
-        withToken ? signer.tokenSecret.c_str() : nullptr);
+    char* signedUrl = oauth_sign_url2(full.c_str(), method == "POST" ? &post : nullptr, OA_HMAC, method.c_str(),
+                                      signer.consumerKey.c_str(), signer.consumerSecret.c_str(),
+                                      withToken ? signer.token.c_str() : nullptr,
+                                      withToken ? signer.tokenSecret.c_str() : nullptr);
     std::string text = post ? post : (signedUrl ? signedUrl : "");
     std::free(post);
     std::free(signedUrl);
@@ -49,8 +49,8 @@ std::string LiboauthSignature(const std::string& method, const std::string& url,
 }
 
 std::string OurQuery(const std::string& methodPrefix, const std::string& path, const RequestParams& params,
-                     const std::string& timestamp, const std::string& nonce, const OAuthSigner& signer,
-                     bool withToken, std::string* base = nullptr) {
+                     const std::string& timestamp, const std::string& nonce, const OAuthSigner& signer, bool withToken,
+                     std::string* base = nullptr) {
     OAuthParamMap map;
     AddRequestParams(map, signer, params);
     return BuildSignedQuery(map, signer, methodPrefix, path, withToken, timestamp, nonce, base);
@@ -63,8 +63,7 @@ std::string Field(const std::string& query, const std::string& name) {
     if (at == std::string::npos)
         return "<none>";
     std::size_t end = query.find('&', at);
-    return query.substr(at + prefix.size(),
-                        end == std::string::npos ? std::string::npos : end - at - prefix.size());
+    return query.substr(at + prefix.size(), end == std::string::npos ? std::string::npos : end - at - prefix.size());
 }
 
 struct SignCase {
@@ -94,29 +93,15 @@ TEST_P(SignatureMatchesLiboauth, ForTheSameInputs) {
 INSTANTIATE_TEST_SUITE_P(
     Requests, SignatureMatchesLiboauth,
     ::testing::Values(
-        SignCase{"HomeTimeline",
-                 "GET",
-                 "statuses/home_timeline.json",
-                 {{"count", "50"}, {"method", "hometl"}, {"keyfrom", "tavi"}},
-                 true},
-        SignCase{"UpdateWithReservedCharacters",
-                 "POST",
-                 "statuses/update.json",
-                 {{"status", "a&b=c d ~x+y/z?%"}, {"method", "addbutter"}, {"keyfrom", "tavi"}},
-                 true},
-        SignCase{"UpdateInChinese",
-                 "POST",
-                 "statuses/update.json",
-                 {{"status", tavi::utf8_to_CString("中文 微博 \xF0\x9F\x98\x80")}, {"keyfrom", "tavi"}},
-                 true},
-        SignCase{"RetweetWithId",
-                 "POST",
-                 "statuses/retweet/123.json",
-                 {{"id", "123"}, {"status", "rt"}, {"is_comment", "1"}, {"is_comment_to_root", "0"}},
-                 true},
-        SignCase{"AccessTokenExchange",
-                 "GET",
-                 "oauth/access_token",
+        SignCase{"HomeTimeline", "GET", "statuses/home_timeline.json",
+                 {{"count", "50"}, {"method", "hometl"}, {"keyfrom", "tavi"}}, true},
+        SignCase{"UpdateWithReservedCharacters", "POST", "statuses/update.json",
+                 {{"status", "a&b=c d ~x+y/z?%"}, {"method", "addbutter"}, {"keyfrom", "tavi"}}, true},
+        SignCase{"UpdateInChinese", "POST", "statuses/update.json",
+                 {{"status", tavi::utf8_to_CString("中文 微博 \xF0\x9F\x98\x80")}, {"keyfrom", "tavi"}}, true},
+        SignCase{"RetweetWithId", "POST", "statuses/retweet/123.json",
+                 {{"id", "123"}, {"status", "rt"}, {"is_comment", "1"}, {"is_comment_to_root", "0"}}, true},
+        SignCase{"AccessTokenExchange", "GET", "oauth/access_token",
                  {{"x_auth_username", "demo@velmora.com"},
                   {"x_auth_password", "62cc2d8b4bf2d8728120d052163a77df"},
                   {"x_auth_passtype", "0"},
@@ -129,16 +114,13 @@ TEST(Signing, HomeTimelineBaseStringHasTheDocumentedForm) {
     OAuthSigner signer = TestSigner();
     std::string base;
     std::string nonce = MakeNonce(1);
-    OurQuery("GET&", "statuses/home_timeline.json",
-             {{"count", "50"}, {"method", "hometl"}, {"keyfrom", "tavi"}}, "1765170000", nonce, signer, true,
-             &base);
-    EXPECT_EQ(
-        base,
-        "GET&http%3A%2F%2F127.0.0.1%3A8790%2Fstatuses%2Fhome_timeline.json&count%3D50%26keyfrom%3Dtavi%26"
-        "method%3Dhometl%26oauth_consumer_key%3DRk4wZpT7mQs2Ly9B%26oauth_nonce%3D" +
-            nonce +
-            "%26oauth_signature_method%3DHMAC-SHA1%26oauth_timestamp%3D1765170000%26oauth_token%3Dt0k3n%"
-            "26oauth_version%3D1.0");
+    OurQuery("GET&", "statuses/home_timeline.json", {{"count", "50"}, {"method", "hometl"}, {"keyfrom", "tavi"}},
+             "1765170000", nonce, signer, true, &base);
+    EXPECT_EQ(base, "GET&http%3A%2F%2F127.0.0.1%3A8790%2Fstatuses%2Fhome_timeline.json&count%3D50%26keyfrom%3Dtavi%26"
+                    "method%3Dhometl%26oauth_consumer_key%3DRk4wZpT7mQs2Ly9B%26oauth_nonce%3D" +
+                        nonce +
+                        "%26oauth_signature_method%3DHMAC-SHA1%26oauth_timestamp%3D1765170000%26oauth_token%3Dt0k3n%"
+                        "26oauth_version%3D1.0");
 }
 
 TEST(Signing, ReservedCharactersAreEncodedOnceInTheBodyAndTwiceInTheBase) {
@@ -155,8 +137,8 @@ TEST(Signing, ReservedCharactersAreEncodedOnceInTheBodyAndTwiceInTheBase) {
 TEST(Signing, ExchangeWithoutTokenIsKeyedWithTheConsumerSecretAlone) {
     OAuthSigner signer = TestSigner();
     std::string base;
-    std::string query = OurQuery("GET&", "oauth/access_token", {{"x_auth_mode", "client_auth"}}, "5",
-                                 MakeNonce(2), signer, false, &base);
+    std::string query = OurQuery("GET&", "oauth/access_token", {{"x_auth_mode", "client_auth"}}, "5", MakeNonce(2),
+                                 signer, false, &base);
     EXPECT_EQ(query.find("oauth_token"), std::string::npos);
     char* expected = oauth_sign_hmac_sha1(base.c_str(), (signer.consumerSecret + "&").c_str());
     EXPECT_EQ(Field(query, "oauth_signature"), PercentEncode(expected));
@@ -170,9 +152,7 @@ struct EncodeCase {
 
 class PercentEncoding : public ::testing::TestWithParam<EncodeCase> {};
 
-TEST_P(PercentEncoding, KeepsOnlyUnreservedBytes) {
-    EXPECT_EQ(PercentEncode(GetParam().in), GetParam().out);
-}
+TEST_P(PercentEncoding, KeepsOnlyUnreservedBytes) { EXPECT_EQ(PercentEncode(GetParam().in), GetParam().out); }
 
 INSTANTIATE_TEST_SUITE_P(Bytes, PercentEncoding,
                          ::testing::Values(EncodeCase{"a b", "a%20b"}, EncodeCase{"~x-y_z.1", "~x-y_z.1"},
@@ -259,14 +239,14 @@ TEST_P(AccessTokenReply, IsReadByNameAndNeedsBothValues) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bodies, AccessTokenReply,
-    ::testing::Values(
-        ReplyCase{"Plain", "oauth_token=abc&oauth_token_secret=def", true, "abc", "def"},
-        ReplyCase{"TrailingPairs", "oauth_token=abc&oauth_token_secret=def&user_id=7", true, "abc", "def"},
-        ReplyCase{"OtherOrder", "oauth_token_secret=def&user_id=7&oauth_token=abc", true, "abc", "def"},
-        ReplyCase{"Encoded", "oauth_token=a%2Fb+1&oauth_token_secret=c%3Dd%2B+", true, "a/b+1", "c=d++"},
-        ReplyCase{"Short", "oauth_token=", false, "", ""},
-        ReplyCase{"NoSecret", "oauth_token=abc", false, "", ""}, ReplyCase{"Empty", "", false, "", ""},
-        ReplyCase{"Garbage", "<html>error</html>", false, "", ""}),
+    ::testing::Values(ReplyCase{"Plain", "oauth_token=abc&oauth_token_secret=def", true, "abc", "def"},
+                      ReplyCase{"TrailingPairs", "oauth_token=abc&oauth_token_secret=def&user_id=7", true, "abc", "def"},
+                      ReplyCase{"OtherOrder", "oauth_token_secret=def&user_id=7&oauth_token=abc", true, "abc", "def"},
+                      ReplyCase{"Encoded", "oauth_token=a%2Fb+1&oauth_token_secret=c%3Dd%2B+", true, "a/b+1", "c=d++"},
+                      ReplyCase{"Short", "oauth_token=", false, "", ""},
+                      ReplyCase{"NoSecret", "oauth_token=abc", false, "", ""},
+                      ReplyCase{"Empty", "", false, "", ""},
+                      ReplyCase{"Garbage", "<html>error</html>", false, "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
