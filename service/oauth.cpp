@@ -4,6 +4,7 @@
 #include <openssl/hmac.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -140,7 +141,7 @@ void OAuthParamMap::Insert(std::string_view name, std::string encodedValue) {
     entries_.items_.emplace(at, std::string(name), std::move(encodedValue));
 }
 
-void OAuthParamMap::InsertInOrder(std::vector<Map::value_type> entries) {
+void OAuthParamMap::InsertInOrder(std::span<Map::value_type> entries) {
     // Merged in place: the present entries move to the back of the grown list, and the merge
     // writes from the front, never past what it has still to read.
     std::vector<Map::value_type>& items = entries_.items_;
@@ -235,11 +236,19 @@ void AddRequestParams(OAuthParamMap& map, const OAuthSigner& signer, const Reque
     InitOAuthParams(map, signer);
     // The UTF-8 text is already the narrow string the encoder takes (the host's string2CString is
     // the identity here), so it is encoded as it comes from the conversion.
-    std::vector<OAuthParamMap::Map::value_type> entries;
-    entries.reserve(params.size());
+    // A request's few parameters are encoded into a list on the stack.
+    constexpr std::size_t kOnStack = 8;
+    std::array<OAuthParamMap::Map::value_type, kOnStack> onStack;
+    std::vector<OAuthParamMap::Map::value_type> onHeap;
+    std::span<OAuthParamMap::Map::value_type> entries(onStack.data(), params.size());
+    if (params.size() > kOnStack) {
+        onHeap.resize(params.size());
+        entries = onHeap;
+    }
+    std::size_t at = 0;
     for (const auto& [name, value] : params)
-        entries.emplace_back(name, PercentEncode(tavi::CString_to_utf8(value)));
-    map.InsertInOrder(std::move(entries));
+        entries[at++] = {name, PercentEncode(tavi::CString_to_utf8(value))};
+    map.InsertInOrder(entries);
 }
 
 std::string MakeTimestamp() {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -47,8 +48,9 @@ public:
     // Request parameters never replace an entry that is there.
     void Insert(std::string_view name, std::string encodedValue);
     // The same for entries given in byte order of their names, with no name twice among them:
-    // merged in one pass instead of moving the later entries once per insertion.
-    void InsertInOrder(std::vector<Map::value_type> entries);
+    // merged in one pass instead of moving the later entries once per insertion. The entries are
+    // moved from.
+    void InsertInOrder(std::span<Map::value_type> entries);
     // OAuth parameters (token, timestamp, nonce, signature) always do.
     void Set(std::string_view name, std::string encodedValue);
     void Clear() { entries_.items_.clear(); }
