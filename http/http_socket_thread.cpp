@@ -16,17 +16,21 @@ CHttpSocketThread::CHttpSocketThread(tavi::IXComm* comm) : comm_(comm), requestB
 CHttpSocketThread::~CHttpSocketThread() {
     done_ = 1;
     if (link_) {
-        // The hand-over, under the same lock as the client's giving up: either the client still
-        // waits and gets the result before it sees the thread end, or it has gone and gets nothing.
-        std::lock_guard<std::mutex> guard(link_->mutex);
-        if (finished_ == 1 && link_->holder) {
-            HttpClient* holder = link_->holder;
-            holder->requestSent_ = 0;
-            holder->responseBody_ = std::move(responseBody_);
-            holder->statusCode_ = decoder_.statusCode();
+        {
+            // The hand-over, under the same lock as the client's giving up: either the client
+            // still waits and gets the result before it sees the thread end, or it has gone and
+            // gets nothing.
+            std::lock_guard<std::mutex> guard(link_->mutex);
+            if (finished_ == 1 && link_->holder) {
+                HttpClient* holder = link_->holder;
+                holder->requestSent_ = 0;
+                holder->responseBody_ = std::move(responseBody_);
+                holder->statusCode_ = decoder_.statusCode();
+            }
+            link_->holder = nullptr;
+            link_->workerGone = true;
         }
-        link_->holder = nullptr;
-        link_->workerGone = true;
+        // Told once the lock is free, so that the client, woken, does not wait for it again.
         link_->changed.notify_all();
     }
     CloseComm();

@@ -35,6 +35,40 @@ using runtime::TlsSession;
 // The socket is read in pieces this large; Receive hands them out in whatever sizes it is asked for.
 constexpr std::size_t kReadAhead = std::size_t{64} * 1024;
 
+// Read-ahead buffers of connections that have ended, kept for the next ones: with a connection per
+// exchange, each would otherwise take its buffer from the allocator and give it back, and giving
+// it back shrinks the heap, so that the next one faults the same pages in again. A few are kept,
+// for the few connections that are open at once.
+class ReadAheadBuffers {
+public:
+    static ReadAheadBuffers& Shared() {
+        // Never destroyed: a connection may be released on a thread that ends after the statics.
+        static auto* shared = new ReadAheadBuffers();
+        return *shared;
+    }
+    std::unique_ptr<char[]> Take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!spare_.empty()) {
+                std::unique_ptr<char[]> buffer = std::move(spare_.back());
+                spare_.pop_back();
+                return buffer;
+            }
+        }
+        return std::make_unique_for_overwrite<char[]>(kReadAhead);
+    }
+    void Give(std::unique_ptr<char[]> buffer) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.size() < kKept)
+            spare_.push_back(std::move(buffer));
+    }
+
+private:
+    static constexpr std::size_t kKept = 4;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<char[]>> spare_;
+};
+
 struct Address {
     sockaddr_storage storage;
     socklen_t length;
@@ -78,7 +112,11 @@ class PosixXComm final : public IXComm {
 public:
     // A new connection starts with the host's proxy settings; SetProxy replaces them.
     PosixXComm() : proxy_(GetProxyCfg()) {}
-    ~PosixXComm() { Uninitialize(); }
+    ~PosixXComm() {
+        Uninitialize();
+        if (in_ && inCapacity_ == kReadAhead)
+            ReadAheadBuffers::Shared().Give(std::move(in_));
+    }
     PosixXComm(const PosixXComm&) = delete;
     PosixXComm& operator=(const PosixXComm&) = delete;
 
@@ -689,8 +727,14 @@ void PosixXComm::MakeInput(std::size_t bytes) {
     bytes = std::max(bytes, kReadAhead);
     if (inCapacity_ >= bytes)
         return;
-    in_ = std::make_unique_for_overwrite<char[]>(bytes);
+    // The usual size comes from the shared spares; a larger one (a proxy's leftover) is its own.
+    std::unique_ptr<char[]> previous = std::move(in_);
+    std::size_t previousCapacity = inCapacity_;
+    in_ = bytes == kReadAhead ? ReadAheadBuffers::Shared().Take()
+                              : std::make_unique_for_overwrite<char[]>(bytes);
     inCapacity_ = bytes;
+    if (previous && previousCapacity == kReadAhead)
+        ReadAheadBuffers::Shared().Give(std::move(previous));
 }
 
 void PosixXComm::FillInput() {
