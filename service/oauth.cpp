@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -263,9 +264,13 @@ std::string MakeTimestamp() {
 }
 
 std::string MakeNonce(unsigned counterValue, const std::string& salt) {
+    // The counter's value in decimal, as "%d" writes it, after the salt.
     char digits[16];
-    std::snprintf(digits, sizeof(digits), "%d", static_cast<int>(counterValue));
-    return tavi::GetMD5(salt + digits);
+    char* end = std::to_chars(digits, digits + sizeof(digits), static_cast<int>(counterValue)).ptr;
+    std::string text;
+    text.reserve(salt.size() + static_cast<std::size_t>(end - digits));
+    text.append(salt).append(digits, end);
+    return tavi::GetMD5(text);
 }
 
 std::string ComputeSignature(OAuthParamMap& map, const OAuthSigner& signer, const std::string& methodPrefix,
