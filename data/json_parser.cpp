@@ -346,25 +346,21 @@ bool JsonParser::FeedText(const unsigned char* text) {
     const unsigned char* byte = text;
     while (*byte != 0) {
         if (state_ == kString && kPlainStringByte.plain[*byte]) {
-            // Locals, because stores through the token's char pointer could otherwise alias
-            // the members on every byte.
-            char* token = token_;
-            std::size_t length = tokenLength_;
-            std::size_t capacity = tokenCapacity_;
-            unsigned char bits = tokenBits_;
-            do {
-                if (length + 2 > capacity) {
-                    tokenLength_ = length;
-                    if (!GrowToken(length + 2))
-                        return Reject();
-                    token = token_;
-                    capacity = tokenCapacity_;
-                }
-                bits |= *byte;
-                token[length++] = static_cast<char>(*byte++);
-            } while (kPlainStringByte.plain[*byte]);
-            tokenLength_ = length;
-            tokenBits_ = bits;
+            // The run of bytes that only join the string is classified byte by byte first, then
+            // copied into the token in one piece. The NUL that ends the text is never plain, so
+            // the run stops at it.
+            const unsigned char* end = byte;
+            unsigned char bits = 0;
+            do
+                bits |= *end++;
+            while (kPlainStringByte.plain[*end]);
+            auto n = static_cast<std::size_t>(end - byte);
+            if (tokenLength_ + n + 1 > tokenCapacity_ && !GrowToken(tokenLength_ + n + 1))
+                return Reject();
+            std::memcpy(token_ + tokenLength_, byte, n);
+            tokenLength_ += n;
+            tokenBits_ |= bits;
+            byte = end;
             continue;
         }
         if (!Feed(*byte))
@@ -483,9 +479,22 @@ bool JsonParser::EmitPending() {
     }
     token_[tokenLength_] = '\0';
     if (!isFloat_) {
-        // Numbers beyond 32 bits are held at the nearest end of the range.
-        errno = 0;
-        long long value = std::strtoll(token_, nullptr, 10);
+        // Numbers beyond 32 bits are held at the nearest end of the range. The automaton let
+        // through only an optional minus and digits: up to 18 digits are added up here, exactly,
+        // and longer ones (which only the ends of the range can hold) are left to the C library.
+        long long value;
+        bool negative = token_[0] == '-';
+        std::size_t first = negative ? 1 : 0;
+        if (tokenLength_ - first <= 18) {
+            value = 0;
+            for (std::size_t i = first; i < tokenLength_; ++i)
+                value = value * 10 + (token_[i] - '0');
+            if (negative)
+                value = -value;
+        } else {
+            errno = 0;
+            value = std::strtoll(token_, nullptr, 10);
+        }
         if (value > INT_MAX)
             value = INT_MAX;
         if (value < INT_MIN)

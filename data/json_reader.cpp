@@ -11,17 +11,25 @@ JsonReader::JsonReader() = default;
 JsonReader::~JsonReader() = default;
 
 void JsonReader::ForgetTree() {
-    root_.reset();
+    // Everything the tree holds (nodes, containers, their lists) is memory of the arena, which
+    // the caller resets or releases next, and its texts are kept apart: the tree is left as it is
+    // rather than walked to be destroyed.
+    (void)root_.release();
+    stringsUsed_ = 0;
     recentNames_.clear();
+    shapes_.clear();
     nameIndex_.clear();
     names_.clear();
 }
 
 void JsonReader::Clear() {
     ForgetTree();
+    strings_ = std::deque<std::string>();
+    stringsUsed_ = 0;
     arena_.Release();
     current_ = nullptr;
     pendingKey_.clear();
+    pendingName_ = nullptr;
 }
 
 bool JsonReader::Parse(const char* text) {
@@ -51,6 +59,7 @@ bool JsonReader::Parse(const char* text) {
     // Objects left open (the text ended, or was rejected, inside them) are complete as they are.
     if (current_ != nullptr)
         current_->FinishOpenObjects();
+    strings_.resize(stringsUsed_);
     return accepted;
 }
 
@@ -67,33 +76,40 @@ void JsonReader::ToSystemCodePage(const char* bytes, std::size_t length, bool as
     converter_->Convert(bytes, length, out);
 }
 
-JsonValue* JsonReader::Add(JsonValue node) {
+JsonValue* JsonReader::Add(JsonValue&& node) {
     if (current_ == nullptr)
         return nullptr;
     if (current_->Is(JsonValueType::Array))
         return current_->Append(std::move(node));
-    return current_->SetMemberNamed(InternKey(), std::move(node));
+    Name* name = pendingName_;
+    if (name == nullptr)
+        return nullptr;
+    const void* object = current_->Identity();
+    if (name->object == object)
+        return current_->ReplaceMember(name->position, std::move(node));
+    name->object = object;
+    name->position = current_->Count();
+    return current_->AppendMember(&name->text, std::move(node));
 }
 
-const std::string* JsonReader::InternKey() {
+JsonReader::Name* JsonReader::InternKey(std::string_view key) {
     std::size_t position = current_->Count();
-    std::vector<const std::string*>* recent = nullptr;
+    std::vector<Name*>* recent = nullptr;
     if (depth_ < kHintedDepths && position < kRecentPositions) {
         if (recentNames_.size() <= depth_)
             recentNames_.resize(depth_ + 1);
         recent = &recentNames_[depth_];
-        if (position < recent->size() && (*recent)[position] != nullptr &&
-            *(*recent)[position] == pendingKey_)
+        if (position < recent->size() && (*recent)[position] != nullptr && (*recent)[position]->text == key)
             return (*recent)[position];
     }
-    const std::string* name;
-    auto found = nameIndex_.find(pendingKey_);
+    Name* name;
+    auto found = nameIndex_.find(key);
     if (found != nameIndex_.end()) {
         name = found->second;
     } else {
-        names_.push_back(pendingKey_);
+        names_.push_back(Name{std::string(key)});
         name = &names_.back();
-        nameIndex_.emplace(*name, name);
+        nameIndex_.emplace(name->text, name);
     }
     if (recent != nullptr) {
         if (recent->size() <= position)
@@ -110,7 +126,7 @@ bool JsonReader::Open(JsonValueType type) {
     if (current_ == nullptr) {
         ForgetTree();
         arena_.Reset();
-        root_ = std::make_unique<JsonValue>(type, &arena_);
+        root_.reset(new (arena_.allocate(sizeof(JsonValue), alignof(JsonValue))) JsonValue(type, &arena_));
         opened = root_.get();
         depth_ = 0;
     } else {
@@ -135,8 +151,12 @@ void JsonReader::Close() {
             sizeHints_.resize(depth_ + 1, 0);
         sizeHints_[depth_] =
             static_cast<std::uint32_t>(std::min<std::size_t>(current_->Count(), kLargestHint));
+        if (shapes_.size() <= depth_)
+            shapes_.resize(depth_ + 1);
+        current_->FinishObject(&shapes_[depth_]);
+    } else {
+        current_->FinishObject();
     }
-    current_->FinishObject();
     current_ = current_->parent();
     if (depth_ > 0)
         --depth_;
@@ -165,12 +185,25 @@ bool JsonReader::Build(JsonEvent event, const JsonEventData& data) {
     case JsonEvent::False:
         return Add(JsonValue::MakeBoolean(false)) != nullptr;
     case JsonEvent::String: {
-        std::string text;
+        if (current_ == nullptr)
+            return false;
+        if (stringsUsed_ == strings_.size())
+            strings_.emplace_back();
+        std::string& text = strings_[stringsUsed_++];
         ToSystemCodePage(data.text, data.length, data.ascii, text);
-        return Add(JsonValue::MakeString(std::move(text))) != nullptr;
+        return Add(JsonValue::MakeString(&text)) != nullptr;
     }
     case JsonEvent::Key:
-        ToSystemCodePage(data.text, data.length, data.ascii, pendingKey_);
+        if (current_ == nullptr) {
+            pendingName_ = nullptr;
+            return true;
+        }
+        if (data.ascii) {
+            pendingName_ = InternKey(std::string_view(data.text, data.length));
+        } else {
+            ToSystemCodePage(data.text, data.length, data.ascii, pendingKey_);
+            pendingName_ = InternKey(pendingKey_);
+        }
         return true;
     }
     return false;

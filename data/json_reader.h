@@ -47,9 +47,16 @@ public:
 private:
     static bool OnEvent(void* context, JsonEvent event, const JsonEventData& data);
     bool Build(JsonEvent event, const JsonEventData& data);
-    JsonValue* Add(JsonValue node);
-    // The tree's one copy of the name in pendingKey_.
-    const std::string* InternKey();
+    JsonValue* Add(JsonValue&& node);
+    // A member name of the tree, kept once, with the Object it was last given to (by identity)
+    // and its position there: a name given to the same Object again is a repeated name.
+    struct Name {
+        std::string text;
+        const void* object = nullptr;
+        std::size_t position = 0;
+    };
+    // The tree's one copy of a member name of the Object now open.
+    Name* InternKey(std::string_view key);
     bool Open(JsonValueType type);
     void Close();
     // Destroys the tree and the names it used.
@@ -57,7 +64,9 @@ private:
     void ToSystemCodePage(const char* bytes, std::size_t length, bool ascii, std::string& out);
 
     JsonValue* current_ = nullptr;
+    // The last member name reported: converted here when it is not plain ASCII, and kept once.
     std::string pendingKey_;
+    Name* pendingName_ = nullptr;
     // The depth of current_, and the size of the container last closed at each of the first
     // depths, which the next container opened there reserves.
     std::size_t depth_ = 0;
@@ -67,17 +76,29 @@ private:
     // Each distinct member name of the tree, kept once, with an index by text and, for the first
     // depths, the name last seen at each position of an Object (replies repeat their members in
     // the same order, so most names are found there with one comparison). Cleared with the tree.
-    std::deque<std::string> names_;
-    std::unordered_map<std::string_view, const std::string*> nameIndex_;
-    std::vector<std::vector<const std::string*>> recentNames_;
+    std::deque<Name> names_;
+    std::unordered_map<std::string_view, Name*> nameIndex_;
+    std::vector<std::vector<Name*>> recentNames_;
+    // The shape of the Object last finished at each of the first depths.
+    std::vector<JsonValue::Shapes> shapes_;
     static constexpr std::size_t kRecentPositions = 256;
     // The storage of the tree's containers, reset when the tree is replaced: a tree goes in a few
     // large blocks rather than piece by piece, and the next one reuses them. Declared before
     // root_, which is destroyed first.
     JsonArena arena_;
+    // The texts of the tree's Strings, in document order, which the nodes refer to. The next
+    // tree writes its texts over them in turn (the text at the same place usually has the room
+    // needed, so most take no allocation); those it does not reach are freed when its parse ends.
+    std::deque<std::string> strings_;
+    std::size_t stringsUsed_ = 0;
     // Made anew for each text, in place.
     std::optional<JsonParser> parser_;
-    std::unique_ptr<JsonValue> root_;
+    // The root node lives in the arena too: destroying it runs its destructor (which frees the
+    // strings of the tree) and leaves its memory to the arena.
+    struct DestroyInArena {
+        void operator()(JsonValue* root) const { root->~JsonValue(); }
+    };
+    std::unique_ptr<JsonValue, DestroyInArena> root_;
     // The converter of the parse, opened once when it starts.
     std::unique_ptr<tavi::CodePageConverter> converter_;
 };

@@ -6,8 +6,6 @@ namespace microblog {
 namespace {
 
 const std::string kEmptyString;
-// Members an Object takes with its name order kept sorted as they come.
-constexpr std::size_t kSmallObject = 64;
 
 } // namespace
 
@@ -29,7 +27,7 @@ JsonValue::JsonValue(JsonValueType type, std::pmr::memory_resource* memory) : ty
         payload_.emplace<bool>(false);
         break;
     case JsonValueType::String:
-        payload_.emplace<std::string>();
+        payload_.emplace<const std::string*>(&kEmptyString);
         break;
     case JsonValueType::Array:
     case JsonValueType::Object:
@@ -63,10 +61,10 @@ JsonValue JsonValue::MakeBoolean(bool value) {
     return node;
 }
 
-JsonValue JsonValue::MakeString(std::string value) {
+JsonValue JsonValue::MakeString(const std::string* text) {
     JsonValue node(JsonValueType::Null);
     node.type_ = JsonValueType::String;
-    node.payload_.emplace<std::string>(std::move(value));
+    node.payload_.emplace<const std::string*>(text != nullptr ? text : &kEmptyString);
     return node;
 }
 
@@ -151,8 +149,8 @@ bool JsonValue::boolean() const {
 }
 
 const std::string& JsonValue::string() const {
-    const auto* value = std::get_if<std::string>(&payload_);
-    return value ? *value : kEmptyString;
+    const auto* text = std::get_if<const std::string*>(&payload_);
+    return text ? **text : kEmptyString;
 }
 
 JsonValue::ElementView JsonValue::elements() const {
@@ -217,7 +215,7 @@ const std::string* JsonValue::FindString(std::string_view name) const {
     return member ? &member->string() : nullptr;
 }
 
-JsonValue* JsonValue::Append(JsonValue child) {
+JsonValue* JsonValue::Append(JsonValue&& child) {
     Container* data = type_ == JsonValueType::Array ? container() : nullptr;
     if (data == nullptr)
         return nullptr;
@@ -227,84 +225,74 @@ JsonValue* JsonValue::Append(JsonValue child) {
     return &data->elements.back();
 }
 
-JsonValue* JsonValue::SetMember(const std::string& name, JsonValue child) {
-    Container* data = type_ == JsonValueType::Object ? container() : nullptr;
-    if (data == nullptr)
-        return nullptr;
-    if (!data->ownNames)
-        data->ownNames = std::make_unique<std::deque<std::string>>();
-    // A copy of the name is kept only when the name is new to the Object.
-    std::string_view wanted(name);
-    if (data->largeIndex) {
-        auto found = data->largeIndex->find(wanted);
-        if (found != data->largeIndex->end())
-            return SetMemberNamed(data->entries[found->second].name, std::move(child));
-    } else {
-        std::size_t at = LowerBound(*data, wanted);
-        if (at < data->byName.size() && *data->entries[data->byName[at]].name == wanted)
-            return SetMemberNamed(data->entries[data->byName[at]].name, std::move(child));
-    }
-    data->ownNames->push_back(name);
-    return SetMemberNamed(&data->ownNames->back(), std::move(child));
-}
-
-JsonValue* JsonValue::SetMemberNamed(const std::string* name, JsonValue child) {
+JsonValue* JsonValue::AppendMember(const std::string* name, JsonValue&& child) {
     Container* data = type_ == JsonValueType::Object ? container() : nullptr;
     if (data == nullptr || name == nullptr)
         return nullptr;
     if (Container* inner = child.container())
         inner->parent = data;
-    if (data->largeIndex) {
-        auto [slot, inserted] = data->largeIndex->try_emplace(
-            std::string_view(*name), static_cast<std::uint32_t>(data->entries.size()));
-        if (!inserted) {
-            Entry& existing = data->entries[slot->second];
-            existing.value = std::move(child);
-            return &existing.value;
-        }
-        data->entries.push_back(Entry{name, std::move(child)});
-        return &data->entries.back().value;
-    }
-    std::size_t at = LowerBound(*data, *name);
-    if (at < data->byName.size()) {
-        Entry& existing = data->entries[data->byName[at]];
-        if (*existing.name == *name) {
-            existing.value = std::move(child);
-            return &existing.value;
-        }
-    }
-    data->byName.insert(data->byName.begin() + static_cast<std::ptrdiff_t>(at),
-                        static_cast<std::uint32_t>(data->entries.size()));
-    data->entries.push_back(Entry{name, std::move(child)});
-    if (data->byName.size() > kSmallObject) {
-        data->largeIndex = std::make_unique<std::map<std::string_view, std::uint32_t>>();
-        for (std::uint32_t index : data->byName)
-            data->largeIndex->emplace_hint(data->largeIndex->end(), *data->entries[index].name, index);
-        data->byName.clear();
-    }
+    data->entries.emplace_back(name, std::move(child));
     return &data->entries.back().value;
 }
 
-void JsonValue::Container::Finish() {
-    if (!largeIndex)
+JsonValue* JsonValue::ReplaceMember(std::size_t position, JsonValue&& child) {
+    Container* data = type_ == JsonValueType::Object ? container() : nullptr;
+    if (data == nullptr || position >= data->entries.size())
+        return nullptr;
+    if (Container* inner = child.container())
+        inner->parent = data;
+    JsonValue& existing = data->entries[position].value;
+    existing = std::move(child);
+    return &existing;
+}
+
+const void* JsonValue::Identity() const {
+    return container();
+}
+
+void JsonValue::Container::Finish(Shapes* shapes) {
+    // Finished already (no member can come after that), or a container of another kind.
+    if (byName.size() == entries.size())
         return;
-    byName.clear();
-    byName.reserve(largeIndex->size());
-    for (const auto& name : *largeIndex)
-        byName.push_back(name.second);
-    largeIndex.reset();
+    std::size_t count = entries.size();
+    if (shapes != nullptr) {
+        for (const Shape& shape : shapes->kept) {
+            if (shape.names.size() != count)
+                continue;
+            bool same = true;
+            for (std::size_t i = 0; i < count && same; ++i)
+                same = shape.names[i] == entries[i].name;
+            if (same) {
+                byName.assign(shape.order.begin(), shape.order.end());
+                return;
+            }
+        }
+    }
+    byName.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        byName[i] = static_cast<std::uint32_t>(i);
+    // Names are distinct within an Object, so the order is total.
+    std::sort(byName.begin(), byName.end(), [this](std::uint32_t a, std::uint32_t b) {
+        return std::string_view(*entries[a].name) < std::string_view(*entries[b].name);
+    });
+    if (shapes != nullptr) {
+        Shape& shape = shapes->kept[shapes->next];
+        shapes->next = (shapes->next + 1) % Shapes::kKept;
+        shape.names.resize(count);
+        for (std::size_t i = 0; i < count; ++i)
+            shape.names[i] = entries[i].name;
+        shape.order.assign(byName.begin(), byName.end());
+    }
 }
 
 void JsonValue::Reserve(std::size_t count) {
     Container* data = container();
     if (data == nullptr)
         return;
-    if (type_ == JsonValueType::Array) {
+    if (type_ == JsonValueType::Array)
         data->elements.reserve(count);
-    } else {
+    else
         data->entries.reserve(count);
-        data->byName.reserve(std::min(count, kSmallObject + 1));
-    }
 }
 
 std::size_t JsonValue::Count() const {
@@ -312,14 +300,14 @@ std::size_t JsonValue::Count() const {
     return data == nullptr ? 0 : type_ == JsonValueType::Array ? data->elements.size() : data->entries.size();
 }
 
-void JsonValue::FinishObject() {
-    if (Container* data = container())
-        data->Finish();
+void JsonValue::FinishObject(Shapes* shapes) {
+    if (Container* data = type_ == JsonValueType::Object ? container() : nullptr)
+        data->Finish(shapes);
 }
 
 void JsonValue::FinishOpenObjects() {
     for (Container* data = container(); data != nullptr; data = data->parent)
-        data->Finish();
+        data->Finish(nullptr);
 }
 
 } // namespace microblog

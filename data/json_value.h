@@ -116,7 +116,9 @@ public:
     static JsonValue MakeInteger(std::int32_t value);
     static JsonValue MakeReal(double value);
     static JsonValue MakeBoolean(bool value);
-    static JsonValue MakeString(std::string value);
+    // A String refers to its text, which its owner keeps for as long as the node (the reader
+    // keeps the texts of a tree beside it): a node stays small and is destroyed without freeing.
+    static JsonValue MakeString(const std::string* text);
 
     // Destroying a node destroys its subtree without recursion, so any depth is safe.
     ~JsonValue();
@@ -152,18 +154,33 @@ public:
     // The text of a String member; null when it is absent or not a String.
     const std::string* FindString(std::string_view name) const;
 
-    // Building (the reader's tree builder). Append adds to an Array; SetMember adds to an Object,
-    // where a repeated name keeps its first position in the key order and the new value replaces
-    // the old. Both return the stored node, which stays where it is until the container grows.
-    JsonValue* Append(JsonValue child);
-    JsonValue* SetMember(const std::string& name, JsonValue child);
-    // The same with a name that stays valid as long as the tree, which the Object then refers to
-    // instead of keeping a copy: the reader keeps each distinct name of a tree once.
-    JsonValue* SetMemberNamed(const std::string* name, JsonValue child);
+    // Building (the reader's tree builder). Append adds to an Array. AppendMember adds a member
+    // to an Object under a name it does not have yet, which stays valid as long as the tree (the
+    // reader keeps each distinct name of a tree once); ReplaceMember gives the member at a
+    // position a new value, keeping its name and place, as a repeated name does. Each returns the
+    // stored node, which stays where it is until the container grows.
+    JsonValue* Append(JsonValue&& child);
+    JsonValue* AppendMember(const std::string* name, JsonValue&& child);
+    JsonValue* ReplaceMember(std::size_t position, JsonValue&& child);
+    // What identifies this container among all containers of its tree, for as long as the tree
+    // lives (even when the node moves, or a repeated name replaces it); null for a scalar.
+    const void* Identity() const;
+    // The names of Objects finished lately and their order by name: an Object with the same names
+    // in the same order as one of them (fifty statuses alike, their users alike) takes that order
+    // without comparing a name.
+    struct Shape {
+        std::vector<const std::string*> names;
+        std::vector<std::uint32_t> order;
+    };
+    struct Shapes {
+        static constexpr std::size_t kKept = 4;
+        Shape kept[kKept];
+        std::size_t next = 0; // the one a new shape replaces
+    };
     // Completes the name order of this Object; the builder calls it when the Object closes, and
     // FinishOpenObjects for this one and all it is inside when the text ends with them still
     // open. Lookups and member order are valid only after that.
-    void FinishObject();
+    void FinishObject(Shapes* shapes = nullptr);
     void FinishOpenObjects();
     // Room for this many elements or members (containers only), and how many there are.
     void Reserve(std::size_t count);
@@ -175,7 +192,7 @@ private:
     void Adopt();
     static std::size_t LowerBound(const Container& object, std::string_view name);
 
-    std::variant<std::monostate, std::int32_t, double, bool, std::string, ContainerBox> payload_;
+    std::variant<std::monostate, std::int32_t, double, bool, const std::string*, ContainerBox> payload_;
     JsonValueType type_;
 };
 
@@ -200,21 +217,15 @@ struct JsonValue::Container {
     std::pmr::memory_resource* memory() const { return elements.get_allocator().resource(); }
     // Moves the containers inside this one into the list (the destructor's walk).
     void TakeChildren(std::vector<ContainerBox>& into);
-    void Finish();
+    void Finish(Shapes* shapes);
 
     JsonValue* owner = nullptr;
     Container* parent = nullptr;
     std::pmr::vector<JsonValue> elements;
-    // Object: members in order of first appearance (which is the key order), and their positions
-    // sorted by name.
+    // Object: members in order of first appearance (which is the key order), and, once the
+    // Object is finished, their positions sorted by name.
     std::pmr::vector<Entry> entries;
     std::pmr::vector<std::uint32_t> byName;
-    // An Object grown past a few dozen members keeps its names here while it is built (kept
-    // sorted, byName would cost a move of all later positions per member) and gets byName when
-    // it is finished.
-    std::unique_ptr<std::map<std::string_view, std::uint32_t>> largeIndex;
-    // Names given to SetMember, which the entries refer to.
-    std::unique_ptr<std::deque<std::string>> ownNames;
 };
 
 } // namespace microblog

@@ -77,6 +77,9 @@ int HttpClient::Exchange(const tavi::ProxyCfg& proxy, const std::string& url, bo
     // From here on the worker may end and free itself at any moment: only the link is used.
     int step = limits_.waitStepMs > 0 ? limits_.waitStepMs : 1;
     bool ended = false;
+    // When the client last saw the worker's activity count change.
+    std::uint64_t seenActivity = 0;
+    std::int64_t lastActivityMs = start;
     std::unique_lock<std::mutex> lock(link->mutex);
     for (;;) {
         if (link->workerGone) {
@@ -88,9 +91,14 @@ int HttpClient::Exchange(const tavi::ProxyCfg& proxy, const std::string& url, bo
             break;
         if (!link->responseComplete) {
             std::int64_t now = HttpNowMs();
+            std::uint64_t activity = link->activity.load(std::memory_order_relaxed);
+            if (activity != seenActivity) {
+                seenActivity = activity;
+                lastActivityMs = now;
+            }
             bool giveUp = now - start > limits_.overallMs ||
                           (requestSent_ == 0 ? now - start > limits_.connectWaitMs
-                                             : now - lastActivityMs_ > limits_.inactivityMs);
+                                             : now - lastActivityMs > limits_.inactivityMs);
             if (giveUp) {
                 link->holder = nullptr;
                 if (link->thread != 0)

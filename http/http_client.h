@@ -59,7 +59,6 @@ private:
     std::string responseBody_;
     int statusCode_ = -1;
     int requestSent_ = 0;
-    std::int64_t lastActivityMs_ = 0;
 
     HttpClientLimits limits_;
     CommFactory commFactory_;

@@ -16,17 +16,21 @@ CHttpSocketThread::CHttpSocketThread(tavi::IXComm* comm) : comm_(comm), requestB
 CHttpSocketThread::~CHttpSocketThread() {
     done_ = 1;
     if (link_) {
-        // The hand-over, under the same lock as the client's giving up: either the client still
-        // waits and gets the result before it sees the thread end, or it has gone and gets nothing.
-        std::lock_guard<std::mutex> guard(link_->mutex);
-        if (finished_ == 1 && link_->holder) {
-            HttpClient* holder = link_->holder;
-            holder->requestSent_ = 0;
-            holder->responseBody_ = std::move(responseBody_);
-            holder->statusCode_ = decoder_.statusCode();
+        {
+            // The hand-over, under the same lock as the client's giving up: either the client
+            // still waits and gets the result before it sees the thread end, or it has gone and
+            // gets nothing.
+            std::lock_guard<std::mutex> guard(link_->mutex);
+            if (finished_ == 1 && link_->holder) {
+                HttpClient* holder = link_->holder;
+                holder->requestSent_ = 0;
+                holder->responseBody_ = std::move(responseBody_);
+                holder->statusCode_ = decoder_.statusCode();
+            }
+            link_->holder = nullptr;
+            link_->workerGone = true;
         }
-        link_->holder = nullptr;
-        link_->workerGone = true;
+        // Told once the lock is free, so that the client, woken, does not wait for it again.
         link_->changed.notify_all();
     }
     CloseComm();
@@ -90,9 +94,7 @@ void CHttpSocketThread::CloseComm() {
 }
 
 void CHttpSocketThread::NoteActivity() {
-    std::lock_guard<std::mutex> guard(link_->mutex);
-    if (link_->holder)
-        link_->holder->lastActivityMs_ = HttpNowMs();
+    link_->activity.fetch_add(1, std::memory_order_relaxed);
 }
 
 void CHttpSocketThread::OnClose(int) {
@@ -130,10 +132,9 @@ void CHttpSocketThread::WriteRequest() {
     }
     if (link_) {
         std::lock_guard<std::mutex> guard(link_->mutex);
-        if (link_->holder) {
+        if (link_->holder)
             link_->holder->requestSent_ = 1;
-            link_->holder->lastActivityMs_ = HttpNowMs();
-        }
+        link_->activity.fetch_add(1, std::memory_order_relaxed);
     }
     comm_->Send(requestBuffer_.data(), requestLength_);
 }

@@ -3,7 +3,9 @@
 // loop, and hands status and body to the waiting client as it ends.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,6 +35,9 @@ struct HttpExchangeLink {
     bool workerGone = false;
     // The library is unloading: the client stops waiting at once.
     bool cancelled = false;
+    // Counts the request's write and every read that brought bytes. The worker counts without the
+    // lock; the client, each time it wakes, takes a change as the server's sign of life.
+    std::atomic<std::uint64_t> activity{0};
     // Signalled when workerGone or cancelled is set.
     std::condition_variable changed;
 };

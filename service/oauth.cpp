@@ -4,9 +4,12 @@
 #include <openssl/hmac.h>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -45,30 +48,38 @@ constexpr EncodedBytes MakeEncodedBytes() {
 
 constexpr EncodedBytes kEncoded = MakeEncodedBytes();
 
-// Appends the encoding of the bytes to out. The exact room (and three bytes of slack) is made
-// once, so a short result stays inside the string itself; each byte then writes its whole word
-// and advances by its length, with no branch on the kind of byte.
-void AppendPercentEncoded(std::string& out, const char* bytes, std::size_t n) {
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        length += kEncoded.length[static_cast<unsigned char>(bytes[i])];
-    std::size_t start = out.size();
-    out.resize(start + length + 3);
-    char* to = out.data() + start;
+// Writes the encoding of the bytes at to, which has room for three bytes per input byte and three
+// more, and returns the end of what was written. Each byte writes its whole word and advances by
+// its length, with no branch on the kind of byte.
+char* WritePercentEncoded(char* to, const char* bytes, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         auto c = static_cast<unsigned char>(bytes[i]);
         std::memcpy(to, kEncoded.text[c], 4);
         to += kEncoded.length[c];
     }
-    out.resize(start + length);
+    return to;
+}
+
+char* WriteText(char* to, std::string_view text) {
+    std::memcpy(to, text.data(), text.size());
+    return to + text.size();
 }
 
 } // namespace
 
 std::string PercentEncode(const std::string& bytes) {
-    std::string out;
-    AppendPercentEncoded(out, bytes.data(), bytes.size());
-    return out;
+    // Encoded on the stack first when short, so that the result is made at its exact size and a
+    // short one stays inside the string itself.
+    constexpr std::size_t kOnStack = 256;
+    if (bytes.size() > kOnStack) {
+        std::string out(3 * bytes.size() + 3, '\0');
+        out.resize(static_cast<std::size_t>(WritePercentEncoded(out.data(), bytes.data(), bytes.size()) -
+                                            out.data()));
+        return out;
+    }
+    char text[3 * kOnStack + 3];
+    return std::string(
+        text, static_cast<std::size_t>(WritePercentEncoded(text, bytes.data(), bytes.size()) - text));
 }
 
 namespace {
@@ -131,6 +142,38 @@ void OAuthParamMap::Insert(std::string_view name, std::string encodedValue) {
     entries_.items_.emplace(at, std::string(name), std::move(encodedValue));
 }
 
+void OAuthParamMap::InsertInOrder(std::span<Map::value_type> entries) {
+    // Merged in place: the present entries move to the back of the grown list, and the merge
+    // writes from the front, never past what it has still to read.
+    std::vector<Map::value_type>& items = entries_.items_;
+    std::size_t present = items.size();
+    std::size_t gap = entries.size();
+    // Nothing to insert: the entries stay where they are (moving them onto themselves would
+    // empty them).
+    if (gap == 0)
+        return;
+    if (items.capacity() < present + gap)
+        items.reserve(std::max(kTypicalEntries, present + gap));
+    items.resize(present + gap);
+    std::move_backward(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(present), items.end());
+    std::size_t read = gap;
+    std::size_t write = 0;
+    for (Map::value_type& entry : entries) {
+        while (read < items.size() && items[read].first < entry.first)
+            items[write++] = std::move(items[read++]);
+        if (read < items.size() && items[read].first == entry.first)
+            continue;
+        items[write++] = std::move(entry);
+    }
+    // With nothing inserted the rest is already in place.
+    if (write != read)
+        while (read < items.size())
+            items[write++] = std::move(items[read++]);
+    else
+        write = items.size();
+    items.resize(write);
+}
+
 void OAuthParamMap::Set(std::string_view name, std::string encodedValue) {
     if (entries_.items_.capacity() == 0)
         entries_.items_.reserve(kTypicalEntries);
@@ -174,21 +217,39 @@ unsigned NonceCounter::Next() {
     return next;
 }
 
+void OAuthParamMap::Append(const char* name, std::string encodedValue) {
+    if (entries_.items_.capacity() == 0)
+        entries_.items_.reserve(kTypicalEntries);
+    entries_.items_.emplace_back(name, std::move(encodedValue));
+}
+
 void InitOAuthParams(OAuthParamMap& map, const OAuthSigner& signer) {
+    // The map is empty and these names are in byte order, so each goes at the end.
     map.Clear();
-    map.Set("oauth_consumer_key", PercentEncode(signer.consumerKey));
-    map.Set("oauth_signature_method", PercentEncode(signer.signatureMethod));
-    map.Set("oauth_timestamp", "");
-    map.Set("oauth_nonce", "");
-    map.Set("oauth_version", PercentEncode(signer.version));
+    map.Append("oauth_consumer_key", PercentEncode(signer.consumerKey));
+    map.Append("oauth_nonce", std::string());
+    map.Append("oauth_signature_method", PercentEncode(signer.signatureMethod));
+    map.Append("oauth_timestamp", std::string());
+    map.Append("oauth_version", PercentEncode(signer.version));
 }
 
 void AddRequestParams(OAuthParamMap& map, const OAuthSigner& signer, const RequestParams& params) {
     InitOAuthParams(map, signer);
     // The UTF-8 text is already the narrow string the encoder takes (the host's string2CString is
     // the identity here), so it is encoded as it comes from the conversion.
+    // A request's few parameters are encoded into a list on the stack.
+    constexpr std::size_t kOnStack = 8;
+    std::array<OAuthParamMap::Map::value_type, kOnStack> onStack;
+    std::vector<OAuthParamMap::Map::value_type> onHeap;
+    std::span<OAuthParamMap::Map::value_type> entries(onStack.data(), params.size());
+    if (params.size() > kOnStack) {
+        onHeap.resize(params.size());
+        entries = onHeap;
+    }
+    std::size_t at = 0;
     for (const auto& [name, value] : params)
-        map.Insert(name, PercentEncode(tavi::CString_to_utf8(value)));
+        entries[at++] = {name, PercentEncode(tavi::CString_to_utf8(value))};
+    map.InsertInOrder(entries);
 }
 
 std::string MakeTimestamp() {
@@ -203,9 +264,13 @@ std::string MakeTimestamp() {
 }
 
 std::string MakeNonce(unsigned counterValue, const std::string& salt) {
+    // The counter's value in decimal, as "%d" writes it, after the salt.
     char digits[16];
-    std::snprintf(digits, sizeof(digits), "%d", static_cast<int>(counterValue));
-    return tavi::GetMD5(salt + digits);
+    char* end = std::to_chars(digits, digits + sizeof(digits), static_cast<int>(counterValue)).ptr;
+    std::string text;
+    text.reserve(salt.size() + static_cast<std::size_t>(end - digits));
+    text.append(salt).append(digits, end);
+    return tavi::GetMD5(text);
 }
 
 std::string ComputeSignature(OAuthParamMap& map, const OAuthSigner& signer, const std::string& methodPrefix,
@@ -220,44 +285,62 @@ std::string ComputeSignature(OAuthParamMap& map, const OAuthSigner& signer, cons
     // (each name, "=" as %3D, each stored value encoded once more, "&" as %26) rather than joined
     // into a text of their own first. Everything in it is the output of the encoder, plain ASCII,
     // which the conversion to UTF-8 would leave as it is, so it is not converted.
-    std::string baseString;
-    std::size_t joinedLength = 0;
+    // Room for the longest base string (every byte escaped) is made once and written through.
+    std::size_t bound = methodPrefix.size() + 3 * (signer.apiRoot.size() + path.size()) + 1 + 3;
     for (const auto& [name, value] : map.Entries())
-        joinedLength += name.size() + value.size() + 2;
-    baseString.reserve(methodPrefix.size() + 3 * (signer.apiRoot.size() + path.size() + joinedLength) + 1);
-    baseString += methodPrefix;
-    AppendPercentEncoded(baseString, signer.apiRoot.data(), signer.apiRoot.size());
-    AppendPercentEncoded(baseString, path.data(), path.size());
-    baseString.push_back('&');
+        bound += 3 * (name.size() + value.size()) + 6;
+    // It is written on the stack when it fits, as a request's base string does.
+    char onStack[4096];
+    std::unique_ptr<char[]> onHeap;
+    char* baseString = onStack;
+    if (bound > sizeof(onStack)) {
+        onHeap = std::make_unique<char[]>(bound);
+        baseString = onHeap.get();
+    }
+    char* to = WriteText(baseString, methodPrefix);
+    to = WritePercentEncoded(to, signer.apiRoot.data(), signer.apiRoot.size());
+    to = WritePercentEncoded(to, path.data(), path.size());
+    *to++ = '&';
     bool first = true;
     for (const auto& [name, value] : map.Entries()) {
         if (!first)
-            baseString += "%26";
+            to = WriteText(to, "%26");
         first = false;
-        AppendPercentEncoded(baseString, name.data(), name.size());
-        baseString += "%3D";
-        AppendPercentEncoded(baseString, value.data(), value.size());
+        to = WritePercentEncoded(to, name.data(), name.size());
+        to = WriteText(to, "%3D");
+        to = WritePercentEncoded(to, value.data(), value.size());
     }
-    std::string key;
-    key.reserve(signer.consumerSecret.size() + 1 + signer.tokenSecret.size());
-    key += signer.consumerSecret;
-    key.push_back('&');
+    auto baseLength = static_cast<std::size_t>(to - baseString);
+
+    // The key is built on the stack when it fits, as it does with secrets of the usual length.
+    std::size_t keyLength = signer.consumerSecret.size() + 1 + (withToken ? signer.tokenSecret.size() : 0);
+    char keyOnStack[256];
+    std::string keyOnHeap;
+    char* key = keyOnStack;
+    if (keyLength > sizeof(keyOnStack)) {
+        keyOnHeap.resize(keyLength);
+        key = keyOnHeap.data();
+    }
+    std::memcpy(key, signer.consumerSecret.data(), signer.consumerSecret.size());
+    key[signer.consumerSecret.size()] = '&';
     if (withToken)
-        key += signer.tokenSecret;
+        std::memcpy(key + signer.consumerSecret.size() + 1, signer.tokenSecret.data(),
+                    signer.tokenSecret.size());
 
     unsigned char digest[EVP_MAX_MD_SIZE] = {};
     unsigned int digestLength = sizeof(digest);
-    HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()),
-         reinterpret_cast<const unsigned char*>(baseString.data()), baseString.size(), digest, &digestLength);
+    HMAC(EVP_sha1(), key, static_cast<int>(keyLength), reinterpret_cast<const unsigned char*>(baseString),
+         baseLength, digest, &digestLength);
     if (base)
-        *base = std::move(baseString);
+        base->assign(baseString, baseLength);
     return tavi::base64_encode(digest, digestLength);
 }
 
 std::string BuildSignedQuery(OAuthParamMap& map, const OAuthSigner& signer, const std::string& methodPrefix,
                              const std::string& path, bool withToken, const std::string& timestamp,
                              const std::string& nonce, std::string* base) {
-    std::string signature = ComputeSignature(map, signer, methodPrefix, path, withToken, timestamp, nonce, base);
+    std::string signature =
+        ComputeSignature(map, signer, methodPrefix, path, withToken, timestamp, nonce, base);
     map.Set("oauth_signature", PercentEncode(signature));
     std::string query = map.Join();
     map.Clear();

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,6 +18,8 @@ namespace microblog {
 std::string PercentEncode(const std::string& bytes);
 // The reverse, for the token reply: %XX only; '+' stays a '+'. Malformed escapes stay as they are.
 std::string PercentDecode(const std::string& text);
+
+struct OAuthSigner;
 
 // Parameter names mapped to already-encoded values, in byte order of the names.
 class OAuthParamMap {
@@ -44,6 +47,10 @@ public:
 
     // Request parameters never replace an entry that is there.
     void Insert(std::string_view name, std::string encodedValue);
+    // The same for entries given in byte order of their names, with no name twice among them:
+    // merged in one pass instead of moving the later entries once per insertion. The entries are
+    // moved from.
+    void InsertInOrder(std::span<Map::value_type> entries);
     // OAuth parameters (token, timestamp, nonce, signature) always do.
     void Set(std::string_view name, std::string encodedValue);
     void Clear() { entries_.items_.clear(); }
@@ -53,6 +60,9 @@ public:
     std::string Join() const;
 
 private:
+    friend void InitOAuthParams(OAuthParamMap& map, const OAuthSigner& signer);
+    // Adds an entry whose name comes after every name in the map.
+    void Append(const char* name, std::string encodedValue);
     Map entries_;
 };
 

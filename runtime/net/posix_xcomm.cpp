@@ -35,6 +35,40 @@ using runtime::TlsSession;
 // The socket is read in pieces this large; Receive hands them out in whatever sizes it is asked for.
 constexpr std::size_t kReadAhead = std::size_t{64} * 1024;
 
+// Read-ahead buffers of connections that have ended, kept for the next ones: with a connection per
+// exchange, each would otherwise take its buffer from the allocator and give it back, and giving
+// it back shrinks the heap, so that the next one faults the same pages in again. A few are kept,
+// for the few connections that are open at once.
+class ReadAheadBuffers {
+public:
+    static ReadAheadBuffers& Shared() {
+        // Never destroyed: a connection may be released on a thread that ends after the statics.
+        static auto* shared = new ReadAheadBuffers();
+        return *shared;
+    }
+    std::unique_ptr<char[]> Take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!spare_.empty()) {
+                std::unique_ptr<char[]> buffer = std::move(spare_.back());
+                spare_.pop_back();
+                return buffer;
+            }
+        }
+        return std::make_unique_for_overwrite<char[]>(kReadAhead);
+    }
+    void Give(std::unique_ptr<char[]> buffer) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.size() < kKept)
+            spare_.push_back(std::move(buffer));
+    }
+
+private:
+    static constexpr std::size_t kKept = 4;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<char[]>> spare_;
+};
+
 struct Address {
     sockaddr_storage storage;
     socklen_t length;
@@ -78,7 +112,11 @@ class PosixXComm final : public IXComm {
 public:
     // A new connection starts with the host's proxy settings; SetProxy replaces them.
     PosixXComm() : proxy_(GetProxyCfg()) {}
-    ~PosixXComm() { Uninitialize(); }
+    ~PosixXComm() {
+        Uninitialize();
+        if (in_ && inCapacity_ == kReadAhead)
+            ReadAheadBuffers::Shared().Give(std::move(in_));
+    }
     PosixXComm(const PosixXComm&) = delete;
     PosixXComm& operator=(const PosixXComm&) = delete;
 
@@ -130,6 +168,9 @@ private:
     void ConnectedIO(short revents);
     void Notify();
     void FillInput();
+    // Makes the read-ahead buffer at least this large (and kReadAhead at least); its bytes are
+    // not kept.
+    void MakeInput(std::size_t bytes);
     // Writes what is queued; false on a write error (in *error).
     bool FlushOutput(int* error);
     std::size_t InAvailable() const { return inEnd_ - inPos_; }
@@ -163,7 +204,9 @@ private:
 
     std::string out_;
     std::size_t outPos_ = 0;
-    std::vector<char> in_;
+    // The read-ahead buffer, made (and not zero-filled) when first needed.
+    std::unique_ptr<char[]> in_;
+    std::size_t inCapacity_ = 0;
     std::size_t inPos_ = 0;
     std::size_t inEnd_ = 0;
     bool eof_ = false;
@@ -606,8 +649,8 @@ void PosixXComm::HandshakeIO(short revents) {
                     return;
                 }
                 if (!leftover.empty()) {
-                    in_.assign(leftover.begin(), leftover.end());
-                    in_.resize(std::max(in_.size(), kReadAhead));
+                    MakeInput(leftover.size());
+                    std::memcpy(in_.get(), leftover.data(), leftover.size());
                     inPos_ = 0;
                     inEnd_ = leftover.size();
                 }
@@ -680,14 +723,27 @@ void PosixXComm::Notify() {
     UpdateEvents();
 }
 
+void PosixXComm::MakeInput(std::size_t bytes) {
+    bytes = std::max(bytes, kReadAhead);
+    if (inCapacity_ >= bytes)
+        return;
+    // The usual size comes from the shared spares; a larger one (a proxy's leftover) is its own.
+    std::unique_ptr<char[]> previous = std::move(in_);
+    std::size_t previousCapacity = inCapacity_;
+    in_ = bytes == kReadAhead ? ReadAheadBuffers::Shared().Take()
+                              : std::make_unique_for_overwrite<char[]>(bytes);
+    inCapacity_ = bytes;
+    if (previous && previousCapacity == kReadAhead)
+        ReadAheadBuffers::Shared().Give(std::move(previous));
+}
+
 void PosixXComm::FillInput() {
-    if (in_.size() < kReadAhead)
-        in_.resize(kReadAhead);
+    MakeInput(kReadAhead);
     inPos_ = inEnd_ = 0;
     // A TLS read gives one record; everything that has arrived is taken, as one read of the socket
     // would take it, so that a reply sent in one piece is handed out in one piece.
     do {
-        ssize_t n = StreamRead(in_.data() + inEnd_, in_.size() - inEnd_);
+        ssize_t n = StreamRead(in_.get() + inEnd_, inCapacity_ - inEnd_);
         if (n > 0) {
             inEnd_ += static_cast<std::size_t>(n);
             continue;
@@ -698,7 +754,7 @@ void PosixXComm::FillInput() {
         else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && inEnd_ == 0)
             error_ = errno;
         break;
-    } while (tls_ && inEnd_ < in_.size());
+    } while (tls_ && inEnd_ < inCapacity_);
 }
 
 bool PosixXComm::FlushOutput(int* error) {
@@ -765,7 +821,7 @@ int PosixXComm::Receive(char* buffer, int length, int flags) {
         FillInput();
     if (InAvailable() > 0) {
         std::size_t n = std::min(InAvailable(), static_cast<std::size_t>(length));
-        std::memcpy(buffer, in_.data() + inPos_, n);
+        std::memcpy(buffer, in_.get() + inPos_, n);
         inPos_ += n;
         return static_cast<int>(n);
     }

@@ -106,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"x_auth_password", "62cc2d8b4bf2d8728120d052163a77df"},
                   {"x_auth_passtype", "0"},
                   {"x_auth_mode", "client_auth"}},
-                 false}),
+                 false},
+        SignCase{"NoRequestParameters", "GET", "account/verify_credentials.json", {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Signing, HomeTimelineBaseStringHasTheDocumentedForm) {
