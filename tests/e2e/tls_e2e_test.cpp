@@ -162,8 +162,9 @@ TEST_P(ServedCertificate, OnlyAVerifiedServerSeesTheRequestOnEveryRoute) {
         int status = client.Get(proxy, url, body);
         // Unsigned, the exchange is refused by the service: that it answers at all is the point.
         EXPECT_EQ(status, c.trusted ? 400 : -1) << route;
-        if (!c.trusted)
+        if (!c.trusted) {
             EXPECT_EQ(body, "") << route;
+        }
     }
     EXPECT_EQ(connect.Tunnels(), 1);
     EXPECT_EQ(socks.Tunnels(), 1);
