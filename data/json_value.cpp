@@ -231,7 +231,7 @@ JsonValue* JsonValue::AppendMember(const std::string* name, JsonValue&& child) {
         return nullptr;
     if (Container* inner = child.container())
         inner->parent = data;
-    data->entries.emplace_back(name, std::move(child));
+    data->entries.push_back(Entry{name, std::move(child)});
     return &data->entries.back().value;
 }
 
