@@ -85,10 +85,22 @@ JsonValue* JsonReader::Add(JsonValue&& node) {
     if (name == nullptr)
         return nullptr;
     const void* object = current_->Identity();
-    if (name->object == object)
-        return current_->ReplaceMember(name->position, std::move(node));
-    name->object = object;
-    name->position = current_->Count();
+    NameUse& last = name->last;
+    // Uses deeper than the open Object were in Objects closed since.
+    while (last.object != nullptr && last.depth > depth_) {
+        if (name->outer.empty()) {
+            last = NameUse{};
+        } else {
+            last = name->outer.back();
+            name->outer.pop_back();
+        }
+    }
+    if (last.object == object)
+        return current_->ReplaceMember(last.position, std::move(node));
+    // A use at this depth was in an Object closed since; one above it is in an Object still open.
+    if (last.object != nullptr && last.depth < depth_)
+        name->outer.push_back(last);
+    last = NameUse{object, depth_, current_->Count()};
     return current_->AppendMember(&name->text, std::move(node));
 }
 

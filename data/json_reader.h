@@ -48,12 +48,20 @@ private:
     static bool OnEvent(void* context, JsonEvent event, const JsonEventData& data);
     bool Build(JsonEvent event, const JsonEventData& data);
     JsonValue* Add(JsonValue&& node);
-    // A member name of the tree, kept once, with the Object it was last given to (by identity)
-    // and its position there: a name given to the same Object again is a repeated name.
+    // A member name of the tree, kept once, with the open Objects it was given to (by identity),
+    // each with its depth and the name's position there: a name given to the same Object again is
+    // a repeated name. Only Objects that are still open can take the name again, and at most one
+    // is open at each depth, so the uses form a stack no deeper than the tree; the deepest is kept
+    // in place, as most names are used at one depth only.
+    struct NameUse {
+        const void* object = nullptr;
+        std::size_t depth = 0;
+        std::size_t position = 0;
+    };
     struct Name {
         std::string text;
-        const void* object = nullptr;
-        std::size_t position = 0;
+        NameUse last;
+        std::vector<NameUse> outer;
     };
     // The tree's one copy of a member name of the Object now open.
     Name* InternKey(std::string_view key);

@@ -73,6 +73,13 @@ TEST_F(JsonReaderTest, RepeatedNameKeepsFirstPositionAndLastValue) {
     EXPECT_EQ(root->Find("a")->integer(), 3);
     EXPECT_EQ(root->Find("b")->integer(), 2);
     EXPECT_EQ(root->keyOrder(), (std::vector<std::string>{"a", "b"}));
+    // The same name used inside a member's value, or by a sibling Object, between the two uses.
+    ASSERT_TRUE(reader.Parse(R"({"a": {"a": 1}, "b": [{"a": 2}], "a": 4})"));
+    root = reader.root();
+    ASSERT_EQ(root->members().size(), 2u);
+    EXPECT_EQ(root->Find("a")->integer(), 4);
+    EXPECT_EQ(root->keyOrder(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(root->Find("b")->at(0)->Find("a")->integer(), 2);
 }
 
 TEST_F(JsonReaderTest, MembersIterateInByteOrderOfNamesKeyOrderInDocumentOrder) {
