@@ -45,7 +45,9 @@ MessageQueue::~MessageQueue() {
         close(wakeFd_);
 }
 
-ThreadId MessageQueue::CurrentThreadId() { return current.id; }
+ThreadId MessageQueue::CurrentThreadId() {
+    return current.id;
+}
 
 MessageQueue& MessageQueue::Current() {
     if (!current.queue) {
@@ -64,6 +66,27 @@ void MessageQueue::ReleaseCurrent() {
         registry.queues.erase(current.id);
     }
     current.queue.reset();
+}
+
+std::shared_ptr<MessageQueue> MessageQueue::Prepare(ThreadId& id) {
+    id = nextThreadId.fetch_add(1);
+    auto queue = std::make_shared<MessageQueue>();
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.queues[id] = queue;
+    return queue;
+}
+
+void MessageQueue::AdoptAsCurrent(ThreadId id, std::shared_ptr<MessageQueue> queue) {
+    // The id this thread was given by default was never handed out; the prepared one replaces it.
+    current.id = id;
+    current.queue = std::move(queue);
+}
+
+void MessageQueue::Forget(ThreadId id) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.queues.erase(id);
 }
 
 std::shared_ptr<MessageQueue> MessageQueue::Find(ThreadId thread) {
@@ -106,7 +129,8 @@ bool MessageQueue::Peek(MSG* msg, bool remove) {
 }
 
 bool MessageQueue::Wait(int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -115,8 +139,8 @@ bool MessageQueue::Wait(int timeoutMs) {
         }
         int wait = -1;
         if (timeoutMs >= 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                              std::chrono::steady_clock::now());
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 PollOnce(0);
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -181,7 +205,9 @@ void MessageQueue::SetFdEvents(int watchId, short events) {
         found->second.events = events;
 }
 
-void MessageQueue::UnwatchFd(int watchId) { watches_.erase(watchId); }
+void MessageQueue::UnwatchFd(int watchId) {
+    watches_.erase(watchId);
+}
 
 void MessageQueue::RaiseFdEvent(int watchId, short revents) {
     auto found = watches_.find(watchId);
@@ -220,9 +246,13 @@ bool GetMessageA(MSG* msg) {
     return taken.message != WM_QUIT;
 }
 
-bool PeekMessageA(MSG* msg, bool remove) { return MessageQueue::Current().Peek(msg, remove); }
+bool PeekMessageA(MSG* msg, bool remove) {
+    return MessageQueue::Current().Peek(msg, remove);
+}
 
-bool WaitMessageFor(int milliseconds) { return MessageQueue::Current().Wait(milliseconds); }
+bool WaitMessageFor(int milliseconds) {
+    return MessageQueue::Current().Wait(milliseconds);
+}
 
 void TranslateMessage(const MSG*) {}
 
@@ -250,6 +280,8 @@ void PostQuitMessage(int exitCode) {
     MessageQueue::Current().Post(msg);
 }
 
-ThreadId GetCurrentThreadId() { return MessageQueue::CurrentThreadId(); }
+ThreadId GetCurrentThreadId() {
+    return MessageQueue::CurrentThreadId();
+}
 
 } // namespace tavi

@@ -32,6 +32,12 @@ public:
     static ThreadId CurrentThreadId();
     // Drops the calling thread's queue (as its thread ends): later posts to the thread fail.
     static void ReleaseCurrent();
+    // For a thread about to be started: its id and its queue, made and registered by the creator,
+    // so that posts to the thread queue up before it runs; the thread then adopts them as its own
+    // (AdoptAsCurrent, first thing). Forget undoes a queue whose thread could not be started.
+    static std::shared_ptr<MessageQueue> Prepare(ThreadId& id);
+    static void AdoptAsCurrent(ThreadId id, std::shared_ptr<MessageQueue> queue);
+    static void Forget(ThreadId id);
 
     // Any thread.
     void Post(const MSG& msg);

@@ -12,7 +12,6 @@ namespace tavi {
 struct CWinThread::Handle::State {
     std::mutex mutex;
     std::condition_variable changed;
-    bool started = false;
     bool ended = false;
     ThreadId id = 0;
 };
@@ -21,7 +20,8 @@ bool CWinThread::Handle::WaitFor(int milliseconds) const {
     if (!state)
         return true;
     std::unique_lock<std::mutex> lock(state->mutex);
-    return state->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return state->ended; });
+    return state->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                   [&] { return state->ended; });
 }
 
 bool CWinThread::Handle::HasEnded() const {
@@ -35,7 +35,9 @@ CWinThread::CWinThread() : state_(std::make_shared<Handle::State>()) {}
 
 CWinThread::~CWinThread() = default;
 
-CWinThread::Handle CWinThread::GetHandle() const { return Handle{state_}; }
+CWinThread::Handle CWinThread::GetHandle() const {
+    return Handle{state_};
+}
 
 ThreadId CWinThread::GetThreadId() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
@@ -48,25 +50,29 @@ bool CWinThread::PostThreadMessage(unsigned message, std::uintptr_t wParam, std:
 
 bool CWinThread::CreateThread() {
     auto state = state_;
+    // The id is known, and the queue exists, before the creator can post to the thread: both are
+    // made here, so the creator need not wait for the thread to start.
+    ThreadId id = 0;
+    std::shared_ptr<runtime::MessageQueue> queue = runtime::MessageQueue::Prepare(id);
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->id = id;
+    }
     try {
-        std::thread(&CWinThread::ThreadMain, this, state).detach();
+        std::thread([this, state, id, queue]() mutable {
+            runtime::MessageQueue::AdoptAsCurrent(id, std::move(queue));
+            ThreadMain(this, std::move(state));
+        }).detach();
     } catch (const std::system_error&) {
+        runtime::MessageQueue::Forget(id);
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->id = 0;
         return false;
     }
-    // The id is known, and the queue exists, before the creator can post to the thread.
-    std::unique_lock<std::mutex> lock(state->mutex);
-    state->changed.wait(lock, [&] { return state->started; });
     return true;
 }
 
 void CWinThread::ThreadMain(CWinThread* self, std::shared_ptr<Handle::State> state) {
-    runtime::MessageQueue::Current();
-    {
-        std::lock_guard<std::mutex> lock(state->mutex);
-        state->id = runtime::MessageQueue::CurrentThreadId();
-        state->started = true;
-    }
-    state->changed.notify_all();
     if (self->InitInstance())
         self->Run();
     else
@@ -111,13 +117,17 @@ ModuleState hostModule{"host"};
 thread_local ModuleState* currentModule = &hostModule;
 } // namespace
 
-ModuleState* GetCurrentModuleState() { return currentModule; }
+ModuleState* GetCurrentModuleState() {
+    return currentModule;
+}
 
 ModuleStateGuard::ModuleStateGuard(ModuleState* state) : previous_(currentModule) {
     if (state)
         currentModule = state;
 }
 
-ModuleStateGuard::~ModuleStateGuard() { currentModule = previous_; }
+ModuleStateGuard::~ModuleStateGuard() {
+    currentModule = previous_;
+}
 
 } // namespace tavi
