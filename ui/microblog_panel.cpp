@@ -137,11 +137,15 @@ void MicroBlogPanel::OnHomeTimelineResult(tavi::ITavi* core, tavi::IAsync_Callba
     MicroBlogService* service = FindService();
     if (service == nullptr)
         return;
+    ShowListPage(*service, kDocumentHome);
+}
+
+void MicroBlogPanel::ShowListPage(MicroBlogService& service, int kind) {
     ShowContentPanel(listPanel_);
-    showsMentions_ = false;
+    showsMentions_ = kind == kDocumentMentions;
     if (listPanel_) {
         std::string path;
-        listPanel_->NavigateTo(service->GetDocumentPath(path, kDocumentHome, 1));
+        listPanel_->NavigateTo(service.GetDocumentPath(path, kind, 1));
     }
 }
 
@@ -155,10 +159,7 @@ void MicroBlogPanel::ShowHomeTimeline() {
         RefreshTimeline();
         return;
     }
-    ShowContentPanel(listPanel_);
-    showsMentions_ = false;
-    std::string path;
-    listPanel_->NavigateTo(service->GetDocumentPath(path, kDocumentHome, 1));
+    ShowListPage(*service, kDocumentHome);
 }
 
 void MicroBlogPanel::RefreshMentions() {
@@ -173,12 +174,7 @@ void MicroBlogPanel::OnMentionsResult(tavi::ITavi* core, tavi::IAsync_CallbackPa
     MicroBlogService* service = FindService();
     if (core == nullptr || result == nullptr || service == nullptr || result->status != 200)
         return;
-    ShowContentPanel(listPanel_);
-    showsMentions_ = true;
-    if (listPanel_) {
-        std::string path;
-        listPanel_->NavigateTo(service->GetDocumentPath(path, kDocumentMentions, 1));
-    }
+    ShowListPage(*service, kDocumentMentions);
 }
 
 void MicroBlogPanel::RefreshShownPage() {

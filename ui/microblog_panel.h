@@ -11,6 +11,7 @@
 
 namespace microblog {
 
+class MicroBlogService;
 class ServiceView;
 class MicroBlogToolPanel;
 class MicroBlogListPanel;
@@ -65,6 +66,8 @@ public:
 
 private:
     bool CreateChildren();
+    // Shows the list panel with the page of this kind (home or mentions), rebuilt.
+    void ShowListPage(MicroBlogService& service, int kind);
     void ShowStartPanelState(int state);
     void OnIgnoredResult(tavi::ITavi* core, tavi::IAsync_CallbackParam* record);
 
