@@ -4,13 +4,15 @@
 
 namespace mbservice {
 
-Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
-    if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK)
-        throw StoreError(std::string("cannot prepare SQL: ") + sqlite3_errmsg(db_));
+Statement::Statement(Database& db, std::string_view sql) : owner_(db), db_(db.db_), sql_(sql) {
+    stmt_ = owner_.Borrow(sql_);
 }
 
 Statement::~Statement() {
-    sqlite3_finalize(stmt_);
+    // Resetting ends the statement's read of the database; its error, if any, was thrown by Step.
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    owner_.GiveBack(sql_, stmt_);
 }
 
 Statement& Statement::Bind(int index, std::int64_t value) {
@@ -78,7 +80,34 @@ Database::Database(const std::string& path) {
 }
 
 Database::~Database() {
+    for (auto& [sql, statements] : kept_)
+        for (sqlite3_stmt* stmt : statements)
+            sqlite3_finalize(stmt);
     sqlite3_close(db_);
+}
+
+sqlite3_stmt* Database::Borrow(const std::string& sql) {
+    {
+        std::lock_guard<std::mutex> hold(keptLock_);
+        auto found = kept_.find(sql);
+        if (found != kept_.end() && !found->second.empty()) {
+            sqlite3_stmt* stmt = found->second.back();
+            found->second.pop_back();
+            return stmt;
+        }
+    }
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
+                           nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        throw StoreError(std::string("cannot prepare SQL: ") + sqlite3_errmsg(db_));
+    }
+    return stmt;
+}
+
+void Database::GiveBack(const std::string& sql, sqlite3_stmt* stmt) {
+    std::lock_guard<std::mutex> hold(keptLock_);
+    kept_[sql].push_back(stmt);
 }
 
 void Database::Exec(std::string_view sql) {
