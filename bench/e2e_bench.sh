@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# End-to-end timings of the host and the plug-in against the local microblog service, for one or
+# End-to-end timings of the host and the plug-in against the local microblog service (each build
+# against its own), for one or
 # more builds side by side in the same run (runs of the builds alternate, so that a machine busy
 # with other work weighs on all of them alike):
 #   start   tavi headless from its start to the printed timeline, less a bare start and stop of
@@ -34,14 +35,16 @@ bench_name=e2e-bench
 # shellcheck source=bench/servers.sh
 source "$(dirname "$0")/servers.sh"
 
-start_server mbservice "${builds[0]}/bin/mbservice" --port 0 --seed demo --threads 4
-api_root="http://127.0.0.1:$port/"
 start_server imserver "${builds[0]}/bin/imserver" --port 0 --db "$work/imserver.db" --open
 im="127.0.0.1:$port"
 
-# One app folder per build, pointed at the service. The users/ folder is made anew for every
-# session, so each starts as the first start of a fresh install does.
+# One microblog service and one app folder per build, the folder pointed at that build's service
+# (the service answers every request of a session, so its time is part of what is measured). The
+# users/ folder is made anew for every session, so each starts as the first start of a fresh
+# install does.
 for i in "${!builds[@]}"; do
+    start_server "mbservice$i" "${builds[$i]}/bin/mbservice" --port 0 --seed demo --threads 4
+    api_root="http://127.0.0.1:$port/"
     mkdir -p "$work/app$i"
     cp -r "${builds[$i]}/app/plugin" "$work/app$i/"
     printf 'api_root = %s\nweb_root = %sweb\npicture_prefix = %sp/\n' "$api_root" "$api_root" "$api_root" \

@@ -2,6 +2,7 @@
 
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/uri.h>
 #include <libxslt/security.h>
@@ -10,11 +11,16 @@
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 
 #include "host/common.h"
 
@@ -26,9 +32,63 @@ constexpr std::size_t kMaxPageBytes = 64u << 20;
 constexpr int kXmlOptions = XML_PARSE_NONET;
 constexpr int kHtmlOptions =
     HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_RECOVER;
+// Texts parsed on their own report their faults (to a handler that counts them, not to the output).
+constexpr int kPieceOptions = HTML_PARSE_NONET | HTML_PARSE_RECOVER;
 
 std::once_flag librariesReady;
 xsltSecurityPrefsPtr securityPrefs = nullptr;
+
+using Stylesheet = std::shared_ptr<xsltStylesheet>;
+
+// Compiled stylesheets by path, used again while the file stays the same (its size, modification
+// time and file): a timeline page is shown again after every reload, with the same stylesheet.
+class StylesheetCache {
+public:
+    // The compiled stylesheet at `path`; empty with `error` set when it cannot be read or compiled.
+    Stylesheet Get(const std::string& path, std::string& error) {
+        struct stat info {};
+        bool known = ::stat(path.c_str(), &info) == 0;
+        std::lock_guard<std::mutex> hold(lock_);
+        for (Entry& entry : entries_) {
+            if (known && entry.path == path && entry.size == info.st_size && entry.inode == info.st_ino &&
+                entry.device == info.st_dev && entry.modified.tv_sec == info.st_mtim.tv_sec &&
+                entry.modified.tv_nsec == info.st_mtim.tv_nsec)
+                return entry.style;
+        }
+        Stylesheet style = Compile(path, error);
+        // One that imports or includes others is compiled each time: they could change on their own.
+        if (!style || !known || style->imports != nullptr || style->includes != nullptr)
+            return style;
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->path == path) {
+                entries_.erase(it);
+                break;
+            }
+        }
+        if (entries_.size() >= kKept)
+            entries_.erase(entries_.begin());
+        entries_.push_back(Entry{path, info.st_size, info.st_ino, info.st_dev, info.st_mtim, style});
+        return style;
+    }
+
+private:
+    static constexpr std::size_t kKept = 8;
+    struct Entry {
+        std::string path;
+        off_t size;
+        ino_t inode;
+        dev_t device;
+        timespec modified;
+        Stylesheet style;
+    };
+
+    static Stylesheet Compile(const std::string& path, std::string& error);
+
+    std::mutex lock_;
+    std::vector<Entry> entries_;
+};
+
+StylesheetCache stylesheets;
 
 std::string Text(const xmlChar* text) {
     return text ? std::string(reinterpret_cast<const char*>(text)) : "";
@@ -40,6 +100,23 @@ std::string LastXmlError(const char* fallback) {
     while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
         message.pop_back();
     return message;
+}
+
+Stylesheet StylesheetCache::Compile(const std::string& path, std::string& error) {
+    xmlResetLastError();
+    xmlDocPtr document = xmlReadFile(path.c_str(), nullptr, kXmlOptions);
+    if (document == nullptr) {
+        error = "cannot read the stylesheet " + path + ": " + LastXmlError("unreadable");
+        return nullptr;
+    }
+    xsltStylesheetPtr style = xsltParseStylesheetDoc(document);
+    if (style == nullptr) {
+        xmlFreeDoc(document);
+        error = "the stylesheet " + path + " is not valid XSLT";
+        return nullptr;
+    }
+    // The stylesheet owns its document now.
+    return Stylesheet(style, xsltFreeStylesheet);
 }
 
 bool ReadWhole(const std::string& path, std::string& bytes, bool& tooLarge) {
@@ -123,9 +200,8 @@ std::string PseudoAttribute(const std::string& content, const std::string& key) 
 
 // Frees what the transformation made, in every path out.
 struct XsltParts {
+    Stylesheet style; // freed after the transformation that uses it
     xmlDocPtr page = nullptr;
-    xmlDocPtr styleDoc = nullptr; // until the stylesheet owns it
-    xsltStylesheetPtr style = nullptr;
     xsltTransformContextPtr context = nullptr;
     xmlDocPtr result = nullptr;
     xmlChar* output = nullptr;
@@ -136,10 +212,6 @@ struct XsltParts {
             xmlFreeDoc(result);
         if (context)
             xsltFreeTransformContext(context);
-        if (style)
-            xsltFreeStylesheet(style);
-        if (styleDoc)
-            xmlFreeDoc(styleDoc);
         if (page)
             xmlFreeDoc(page);
     }
@@ -153,19 +225,41 @@ struct DocOwner {
     }
 };
 
-bool IsBlock(const std::string& name) {
-    static const char* const kBlocks[] = {
-        "address", "article", "aside", "blockquote", "dd",      "div",   "dl",     "dt", "footer", "form",
-        "h1",      "h2",      "h3",    "h4",         "h5",      "h6",    "header", "hr", "li",     "main",
-        "nav",     "ol",      "p",     "pre",        "section", "table", "tr",     "ul", "body",   "html"};
-    for (const char* block : kBlocks)
-        if (name == block)
-            return true;
-    return false;
-}
+// What the reader does with an element, by its name.
+enum ElementRole : unsigned {
+    kInline = 0,
+    kBlock = 1,        // on lines of its own
+    kSkipped = 2,      // not shown (but a title inside still counts)
+    kPreformatted = 4, // line breaks kept
+    kBreak = 8,
+    kImage = 16,
+    kLink = 32,
+    kTitle = 64,
+    kArticle = 128, // stands on its own, set off by empty lines
+};
 
-bool IsSkipped(const std::string& name) {
-    return name == "head" || name == "script" || name == "style" || name == "noscript" || name == "template";
+ElementRole RoleOf(const xmlChar* name) {
+    static const std::unordered_map<std::string_view, unsigned> kRoles = {
+        {"address", kBlock}, {"article", kBlock | kArticle}, {"aside", kBlock}, {"blockquote", kBlock},
+        {"dd", kBlock},      {"div", kBlock},      {"dl", kBlock},       {"dt", kBlock},
+        {"footer", kBlock},  {"form", kBlock},     {"h1", kBlock},       {"h2", kBlock},
+        {"h3", kBlock},      {"h4", kBlock},       {"h5", kBlock},       {"h6", kBlock},
+        {"header", kBlock},  {"hr", kBlock},       {"li", kBlock},       {"main", kBlock},
+        {"nav", kBlock},     {"ol", kBlock},       {"p", kBlock},        {"pre", kBlock | kPreformatted},
+        {"section", kBlock}, {"table", kBlock},    {"tr", kBlock},       {"ul", kBlock},
+        {"body", kBlock},    {"html", kBlock},     {"head", kSkipped},   {"script", kSkipped},
+        {"style", kSkipped}, {"noscript", kSkipped}, {"template", kSkipped}, {"br", kBreak},
+        {"img", kImage},     {"a", kLink},         {"title", kTitle}};
+    // Element names are ASCII and compared without regard to case; no known one is longer.
+    char lower[16];
+    std::size_t length = 0;
+    for (const xmlChar* c = name; c && *c; ++c) {
+        if (length == sizeof(lower))
+            return kInline;
+        lower[length++] = static_cast<char>(std::tolower(*c));
+    }
+    auto found = kRoles.find(std::string_view(lower, length));
+    return found == kRoles.end() ? kInline : static_cast<ElementRole>(found->second);
 }
 
 std::string Lower(std::string text) {
@@ -201,7 +295,7 @@ std::string Collapse(const std::string& text) {
 // Readable text of a document: one line per block, runs of white space as one blank.
 class TextBuilder {
 public:
-    void Append(const std::string& text, bool preformatted) {
+    void Append(std::string_view text, bool preformatted) {
         for (unsigned char c : text) {
             bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
             if (preformatted && c == '\n') {
@@ -282,14 +376,31 @@ std::string ResolveLink(const std::string& href, const std::string& base) {
     return resolved;
 }
 
-// An item that stands on its own (an article, or a block with that role, as a status in a timeline):
-// the text sets it off by empty lines.
-bool IsArticle(xmlNodePtr node, const std::string& name) {
-    return name == "article" || (IsBlock(name) && Lower(AttributeOf(node, "role")) == "article");
+// Whether an element has an attribute of the value, without regard to case; the value is read in
+// place when it is one text, as it is unless it holds entity references.
+bool HasAttributeValue(xmlNodePtr node, const char* name, const char* value) {
+    xmlAttrPtr attribute = xmlHasProp(node, reinterpret_cast<const xmlChar*>(name));
+    if (attribute == nullptr)
+        return false;
+    xmlNodePtr text = attribute->children;
+    if (attribute->type == XML_ATTRIBUTE_NODE && text && text->next == nullptr && text->type == XML_TEXT_NODE)
+        return xmlStrcasecmp(text->content, reinterpret_cast<const xmlChar*>(value)) == 0;
+    return Lower(AttributeOf(node, name)) == value;
 }
 
-void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page) {
+// An item that stands on its own (an article, or a block with that role, as a status in a timeline):
+// the text sets it off by empty lines.
+bool IsArticle(xmlNodePtr node, ElementRole role) {
+    return (role & kArticle) || ((role & kBlock) && HasAttributeValue(node, "role", "article"));
+}
+
+// Reads the page from a tree. `unescaped`, when given, holds for each text the tree marks to go out
+// unescaped (in document order) the element whose children are that text parsed as HTML; they are
+// read in its place.
+void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page,
+                  const std::vector<xmlNodePtr>* unescaped = nullptr) {
     TextBuilder builder;
+    std::size_t nextUnescaped = 0;
     struct Step {
         xmlNodePtr node;
         bool leaving;
@@ -303,44 +414,50 @@ void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page) {
         Step step = pending.back();
         pending.pop_back();
         xmlNodePtr node = step.node;
+        if (unescaped && node->type == XML_TEXT_NODE && node->name == xmlStringTextNoenc) {
+            xmlNodePtr parsed = (*unescaped)[nextUnescaped++];
+            for (xmlNodePtr child = parsed->last; child; child = child->prev)
+                pending.push_back(Step{child, false, -1});
+            continue;
+        }
         if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
-            builder.Append(Text(node->content), preDepth > 0);
+            if (node->content)
+                builder.Append(reinterpret_cast<const char*>(node->content), preDepth > 0);
             continue;
         }
         if (node->type != XML_ELEMENT_NODE)
             continue;
-        std::string name = Lower(Text(node->name));
+        ElementRole role = RoleOf(node->name);
         if (step.leaving) {
-            if (name == "pre")
+            if (role & kPreformatted)
                 --preDepth;
             if (step.link >= 0) {
                 builder.AppendWord("[" + std::to_string(step.link + 1) + "]", true);
                 builder.Space();
             }
-            if (IsArticle(node, name))
+            if (IsArticle(node, role))
                 builder.Separate();
-            else if (IsBlock(name))
+            else if (role & kBlock)
                 builder.Break();
             continue;
         }
-        if (name == "title" && page.title.empty()) {
-            xmlChar* content = xmlNodeGetContent(node);
-            page.title = Collapse(Text(content));
-            xmlFree(content);
-            continue;
-        }
-        if (IsSkipped(name)) {
+        if (role & kTitle) {
+            if (page.title.empty()) {
+                xmlChar* content = xmlNodeGetContent(node);
+                page.title = Collapse(Text(content));
+                xmlFree(content);
+                continue;
+            }
+        } else if (role & kSkipped) {
             // The title of the head still counts.
             for (xmlNodePtr child = node->last; child; child = child->prev)
-                if (child->type == XML_ELEMENT_NODE && Lower(Text(child->name)) == "title")
+                if (child->type == XML_ELEMENT_NODE && RoleOf(child->name) == kTitle)
                     pending.push_back(Step{child, false, -1});
             continue;
-        }
-        if (name == "br") {
+        } else if (role & kBreak) {
             builder.Break();
             continue;
-        }
-        if (name == "img") {
+        } else if (role & kImage) {
             // An empty alternative text marks a decorative image (an avatar beside a name): no word.
             if (xmlHasProp(node, reinterpret_cast<const xmlChar*>("alt")) && AttributeOf(node, "alt").empty())
                 continue;
@@ -348,14 +465,14 @@ void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page) {
             builder.AppendWord("[image " + (source.empty() ? AttributeOf(node, "alt") : source) + "]", false);
             continue;
         }
-        if (IsArticle(node, name))
+        if (IsArticle(node, role))
             builder.Separate();
-        else if (IsBlock(name))
+        else if (role & kBlock)
             builder.Break();
-        if (name == "pre")
+        if (role & kPreformatted)
             ++preDepth;
         int link = -1;
-        if (name == "a" && xmlHasProp(node, reinterpret_cast<const xmlChar*>("href"))) {
+        if ((role & kLink) && xmlHasProp(node, reinterpret_cast<const xmlChar*>("href"))) {
             BrowserLink entry;
             entry.url = ResolveLink(AttributeOf(node, "href"), base);
             entry.target = AttributeOf(node, "target");
@@ -364,7 +481,7 @@ void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page) {
             xmlFree(content);
             if (entry.text.empty()) {
                 for (xmlNodePtr child = node->children; child && entry.text.empty(); child = child->next)
-                    if (child->type == XML_ELEMENT_NODE && Lower(Text(child->name)) == "img")
+                    if (child->type == XML_ELEMENT_NODE && RoleOf(child->name) == kImage)
                         entry.text = "[image " + AttributeOf(child, "src") + "]";
             }
             link = static_cast<int>(page.links.size());
@@ -406,6 +523,234 @@ PageLoad ParseHtml(const std::string& html, const char* encoding, const std::str
     }
     ReadDocument(parsed.doc, base, page);
     return PageLoad::kLoaded;
+}
+
+// What an element of a transformed page may hold for the page to be read from the tree as it stands.
+enum class Holds {
+    kNothing,
+    kText,     // text only
+    kHtml,     // the head and the body
+    kHead,     // the title, meta data and style
+    kFlow,     // blocks, phrases and text
+    kPhrases,  // phrases and text
+    kNoLinks,  // phrases other than links, and text
+};
+
+struct ElementShape {
+    Holds holds;
+    bool phrase; // may stand inside a paragraph or a phrase
+};
+
+// The elements a transformed page may be made of to be read from the tree: those the HTML parser
+// keeps where they are when the page is written out and parsed again. A paragraph or a link holds
+// only phrases (the parser would close it where a block or another link starts), and only the head
+// and the body are in the document element. Anything else and the page is written out and parsed.
+const ElementShape* ShapeOf(xmlNodePtr element) {
+    static const std::unordered_map<std::string_view, ElementShape> kShapes = {
+        {"html", {Holds::kHtml, false}},     {"head", {Holds::kHead, false}},
+        {"title", {Holds::kText, false}},    {"style", {Holds::kText, false}},
+        {"meta", {Holds::kNothing, false}},  {"link", {Holds::kNothing, false}},
+        {"body", {Holds::kFlow, false}},     {"div", {Holds::kFlow, false}},
+        {"p", {Holds::kPhrases, false}},     {"span", {Holds::kPhrases, true}},
+        {"b", {Holds::kPhrases, true}},      {"i", {Holds::kPhrases, true}},
+        {"em", {Holds::kPhrases, true}},     {"strong", {Holds::kPhrases, true}},
+        {"small", {Holds::kPhrases, true}},  {"a", {Holds::kNoLinks, true}},
+        {"img", {Holds::kNothing, true}},    {"br", {Holds::kNothing, true}}};
+    if (element->ns != nullptr || element->name == nullptr)
+        return nullptr;
+    auto found = kShapes.find(reinterpret_cast<const char*>(element->name));
+    return found == kShapes.end() ? nullptr : &found->second;
+}
+
+bool IsBlank(const xmlChar* text) {
+    for (; text && *text; ++text)
+        if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r' && *text != '\f')
+            return false;
+    return true;
+}
+
+// An address the HTML writer puts out as it stands (it escapes others as a URI, and drops blanks
+// before them): letters, digits and the marks an address keeps.
+bool IsPlainAddress(xmlAttrPtr attribute) {
+    xmlNodePtr text = attribute->children;
+    if (text == nullptr)
+        return true;
+    if (text->next != nullptr || text->type != XML_TEXT_NODE)
+        return false;
+    for (const xmlChar* c = text->content; c && *c; ++c)
+        if (!std::isalnum(*c) && std::strchr("-_.!~*'()@/:=?;#%&,+", *c) == nullptr)
+            return false;
+    return true;
+}
+
+bool ElementFits(xmlNodePtr element, const ElementShape& shape, const ElementShape* parent) {
+    if (parent == nullptr) {
+        if (shape.holds != Holds::kHtml)
+            return false;
+    } else {
+        std::string_view name = reinterpret_cast<const char*>(element->name);
+        switch (parent->holds) {
+        case Holds::kHtml:
+            if (name != "head" && name != "body")
+                return false;
+            break;
+        case Holds::kHead:
+            if (name != "title" && name != "meta" && name != "style" && name != "link")
+                return false;
+            break;
+        case Holds::kFlow:
+            if (!shape.phrase && name != "div" && name != "p")
+                return false;
+            break;
+        case Holds::kPhrases:
+            if (!shape.phrase)
+                return false;
+            break;
+        case Holds::kNoLinks:
+            if (!shape.phrase || name == "a")
+                return false;
+            break;
+        default:
+            return false;
+        }
+    }
+    for (xmlAttrPtr attribute = element->properties; attribute; attribute = attribute->next) {
+        if (attribute->ns != nullptr)
+            return false;
+        bool address = xmlStrcasecmp(attribute->name, reinterpret_cast<const xmlChar*>("href")) == 0 ||
+                       xmlStrcasecmp(attribute->name, reinterpret_cast<const xmlChar*>("src")) == 0 ||
+                       xmlStrcasecmp(attribute->name, reinterpret_cast<const xmlChar*>("action")) == 0 ||
+                       xmlStrcasecmp(attribute->name, reinterpret_cast<const xmlChar*>("name")) == 0;
+        if (address && !IsPlainAddress(attribute))
+            return false;
+    }
+    return true;
+}
+
+// Whether the page a stylesheet made reads from its tree as it would written out and parsed again as
+// HTML, and the texts it marks to go out unescaped, in document order, which must then be parsed.
+// Text stands only where the parser keeps it (not loose in the body, where it would start a
+// paragraph, nor in a style that could end early), blanks not after an image or a line break (the
+// parser drops those), and unescaped text only in a block or a phrase outside any paragraph or link.
+bool SurveyTransformedPage(xmlDocPtr result, std::vector<xmlNodePtr>& unescaped) {
+    struct Place {
+        xmlNodePtr node;
+        const ElementShape* parent;
+        bool inParagraphOrLink;
+    };
+    std::vector<Place> pending;
+    for (xmlNodePtr child = result->last; child; child = child->prev)
+        pending.push_back(Place{child, nullptr, false});
+    while (!pending.empty()) {
+        Place place = pending.back();
+        pending.pop_back();
+        xmlNodePtr node = place.node;
+        switch (node->type) {
+        case XML_DTD_NODE:
+        case XML_COMMENT_NODE:
+            continue;
+        case XML_TEXT_NODE: {
+            if (place.parent == nullptr || place.parent->holds == Holds::kNothing ||
+                place.parent->holds == Holds::kHtml || place.parent->holds == Holds::kHead)
+                return false;
+            bool blank = IsBlank(node->content);
+            if (blank && node->prev && node->prev->type == XML_ELEMENT_NODE &&
+                (xmlStrEqual(node->prev->name, reinterpret_cast<const xmlChar*>("img")) ||
+                 xmlStrEqual(node->prev->name, reinterpret_cast<const xmlChar*>("br"))))
+                return false;
+            bool inBody = xmlStrEqual(node->parent->name, reinterpret_cast<const xmlChar*>("body"));
+            if (node->name == xmlStringTextNoenc) {
+                if (place.parent->holds == Holds::kText || place.inParagraphOrLink || inBody)
+                    return false;
+                unescaped.push_back(node);
+            } else if ((inBody && !blank) ||
+                       (xmlStrEqual(node->parent->name, reinterpret_cast<const xmlChar*>("style")) &&
+                        xmlStrstr(node->content, reinterpret_cast<const xmlChar*>("</")) != nullptr)) {
+                return false;
+            }
+            continue;
+        }
+        case XML_ELEMENT_NODE: {
+            const ElementShape* shape = ShapeOf(node);
+            if (shape == nullptr || !ElementFits(node, *shape, place.parent))
+                return false;
+            bool inParagraphOrLink = place.inParagraphOrLink ||
+                                     xmlStrEqual(node->name, reinterpret_cast<const xmlChar*>("p")) ||
+                                     xmlStrEqual(node->name, reinterpret_cast<const xmlChar*>("a"));
+            for (xmlNodePtr child = node->last; child; child = child->prev)
+                pending.push_back(Place{child, shape, inParagraphOrLink});
+            continue;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+// Counts what the HTML parser finds wrong while it lives on this thread: a fault in the unescaped
+// texts means one of them is not well-formed HTML and could read differently in its place.
+class ParseFaults {
+public:
+    ParseFaults() : previous_(xmlStructuredError), previousContext_(xmlStructuredErrorContext) {
+        xmlSetStructuredErrorFunc(this, &ParseFaults::Count);
+    }
+    ~ParseFaults() { xmlSetStructuredErrorFunc(previousContext_, previous_); }
+    ParseFaults(const ParseFaults&) = delete;
+    ParseFaults& operator=(const ParseFaults&) = delete;
+
+    int count = 0;
+
+private:
+    static void Count(void* self, xmlErrorPtr) { ++static_cast<ParseFaults*>(self)->count; }
+
+    xmlStructuredErrorFunc previous_;
+    void* previousContext_;
+};
+
+// Reads a transformed page from the tree the stylesheet made, as the browser reads it written out
+// and parsed again, when its shape lets the two readings be the same. Texts marked to go out
+// unescaped are parsed as HTML all in one document, each in a span of its own in the body, and read
+// in their places. False when the page's shape is another, or when a text is not well-formed HTML
+// (a fault, or a text reaching outside its span); the caller then writes the page out and parses it.
+bool ReadTransformedPage(xmlDocPtr result, const std::string& base, HtmlPage& page) {
+    std::vector<xmlNodePtr> texts;
+    if (!SurveyTransformedPage(result, texts))
+        return false;
+    if (texts.empty()) {
+        ReadDocument(result, base, page);
+        return true;
+    }
+    std::string markup = "<html><body>";
+    for (xmlNodePtr text : texts) {
+        markup += "<span>";
+        if (text->content)
+            markup += reinterpret_cast<const char*>(text->content);
+        markup += "</span>";
+    }
+    markup += "</body></html>";
+    DocOwner parsed;
+    {
+        ParseFaults faults;
+        parsed.doc = htmlReadMemory(markup.data(), static_cast<int>(markup.size()), base.c_str(), "UTF-8",
+                                    kPieceOptions);
+        if (parsed.doc == nullptr || faults.count > 0)
+            return false;
+    }
+    xmlNodePtr body = xmlDocGetRootElement(parsed.doc);
+    body = body ? body->last : nullptr;
+    if (body == nullptr || body->type != XML_ELEMENT_NODE || Text(body->name) != "body")
+        return false;
+    std::vector<xmlNodePtr> pieces;
+    for (xmlNodePtr child = body->children; child; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE || Text(child->name) != "span")
+            return false;
+        pieces.push_back(child);
+    }
+    if (pieces.size() != texts.size())
+        return false;
+    ReadDocument(result, base, page, &pieces);
+    return true;
 }
 
 } // namespace
@@ -497,37 +842,34 @@ PageLoad LoadPage(const std::string& path, HtmlPage& page, std::string& error) {
         error = "the stylesheet " + href + " is not a local file";
         return PageLoad::kStyleFailed;
     }
-    xmlResetLastError();
-    parts.styleDoc = xmlReadFile(stylePath.c_str(), nullptr, kXmlOptions);
-    if (parts.styleDoc == nullptr) {
-        error = "cannot read the stylesheet " + stylePath + ": " + LastXmlError("unreadable");
+    parts.style = stylesheets.Get(stylePath, error);
+    const Stylesheet& style = parts.style;
+    if (!style)
         return PageLoad::kStyleFailed;
-    }
-    parts.style = xsltParseStylesheetDoc(parts.styleDoc);
-    if (parts.style == nullptr) {
-        error = "the stylesheet " + stylePath + " is not valid XSLT";
-        return PageLoad::kStyleFailed;
-    }
-    parts.styleDoc = nullptr; // the stylesheet owns it now
-    parts.context = xsltNewTransformContext(parts.style, parts.page);
+    parts.context = xsltNewTransformContext(style.get(), parts.page);
     if (parts.context == nullptr) {
         error = "cannot apply the stylesheet " + stylePath;
         return PageLoad::kStyleFailed;
     }
     xsltSetCtxtSecurityPrefs(securityPrefs, parts.context);
-    parts.result = xsltApplyStylesheetUser(parts.style, parts.page, nullptr, nullptr, nullptr, parts.context);
+    parts.result = xsltApplyStylesheetUser(style.get(), parts.page, nullptr, nullptr, nullptr, parts.context);
     if (parts.result == nullptr || parts.context->state != XSLT_STATE_OK) {
         error = "the stylesheet " + stylePath + " failed on the page";
         return PageLoad::kStyleFailed;
     }
+    if (ReadTransformedPage(parts.result, path, page))
+        return PageLoad::kLoaded;
+    // The page's text marked to go out unescaped did not parse into the pieces expected: the result
+    // is written out and read again as the HTML page a browser would get.
+    page = HtmlPage{};
     int length = 0;
-    if (xsltSaveResultToString(&parts.output, &length, parts.result, parts.style) != 0) {
+    if (xsltSaveResultToString(&parts.output, &length, parts.result, style.get()) != 0) {
         error = "the stylesheet " + stylePath + " gave no page";
         return PageLoad::kStyleFailed;
     }
     std::string html =
         parts.output ? std::string(reinterpret_cast<const char*>(parts.output), length) : std::string();
-    std::string encoding = Text(parts.style->encoding);
+    std::string encoding = Text(style->encoding);
     return ParseHtml(html, encoding.empty() ? "UTF-8" : encoding.c_str(), path, page, error);
 }
 

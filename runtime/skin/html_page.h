@@ -1,6 +1,9 @@
 // Loading a page for the browser control: an XML document that names an XSL stylesheet is
 // transformed with libxslt, HTML is parsed with libxml2's HTML parser, and the page is reduced to
-// what the headless control keeps: title, readable text and links.
+// what the headless control keeps: title, readable text and links. Compiled stylesheets are kept
+// while their files are unchanged, and a transformed page of the usual shape is read from the tree
+// the stylesheet made (its unescaped texts parsed as HTML) rather than written out and parsed again,
+// with the same result.
 #pragma once
 
 #include <string>
