@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -184,7 +185,10 @@ private:
     bool NicknameTaken(std::string_view nickname, std::int64_t exceptUser);
     std::string FreeScreenName(std::string_view email);
     nlohmann::json UserJson(const UserRecord& user, std::int64_t viewer);
-    nlohmann::json StatusJson(const StatusRow& status, std::int64_t viewer, bool nest);
+    // The users a reply shows, each made once for the reply (a timeline names a few users many times).
+    using UserJsonCache = std::unordered_map<std::int64_t, nlohmann::json>;
+    nlohmann::json StatusJson(const StatusRow& status, std::int64_t viewer, bool nest,
+                              UserJsonCache* users = nullptr);
     nlohmann::json StatusArray(const std::vector<StatusRow>& statuses, std::int64_t viewer);
     std::int64_t Post(const UserRecord& me, std::string_view text, StatusKind kind, const StatusRow* parent,
                       std::string_view source);

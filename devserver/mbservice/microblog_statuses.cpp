@@ -150,7 +150,8 @@ nlohmann::json Microblog::UserJson(const UserRecord& user, std::int64_t viewer) 
     };
 }
 
-nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewer, bool nest) {
+nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewer, bool nest,
+                                     UserJsonCache* users) {
     auto count = [this, &status](StatusKind kind) {
         Statement query =
             db_.Prepare("SELECT COUNT(*) FROM statuses WHERE parent_id = ? AND kind = ? AND deleted = 0");
@@ -177,8 +178,14 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
         {"in_reply_to_screen_name", ""},
         {"in_reply_to_user_name", ""},
     };
-    if (author)
+    if (author && users) {
+        auto known = users->find(author->id);
+        if (known == users->end())
+            known = users->emplace(author->id, UserJson(*author, viewer)).first;
+        json["user"] = known->second;
+    } else if (author) {
         json["user"] = UserJson(*author, viewer);
+    }
 
     const auto parent = status.parentId > 0 ? LoadStatus(status.parentId) : std::nullopt;
     if (parent) {
@@ -188,7 +195,7 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
             json["in_reply_to_user_name"] = parentAuthor->name;
         }
         if (nest && status.kind == StatusKind::Retweet)
-            json["retweeted_status"] = StatusJson(*parent, viewer, false);
+            json["retweeted_status"] = StatusJson(*parent, viewer, false, users);
     }
     const auto root = status.rootId > 0 ? LoadStatus(status.rootId) : std::nullopt;
     if (root) {
@@ -204,8 +211,9 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
 
 nlohmann::json Microblog::StatusArray(const std::vector<StatusRow>& statuses, std::int64_t viewer) {
     nlohmann::json array = nlohmann::json::array();
+    UserJsonCache users;
     for (const StatusRow& status : statuses)
-        array.push_back(StatusJson(status, viewer, true));
+        array.push_back(StatusJson(status, viewer, true, &users));
     return array;
 }
 
