@@ -220,6 +220,21 @@ void HostApp::Say(const std::string& utf8Line) {
     out_ << TerminalSafe(utf8Line) << '\n' << std::flush;
 }
 
+void HostApp::SayLines(const std::string& utf8Text) {
+    std::string lines;
+    lines.reserve(utf8Text.size() + 64);
+    std::size_t start = 0;
+    while (true) {
+        std::size_t end = utf8Text.find('\n', start);
+        lines += TerminalSafe(utf8Text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        lines += '\n';
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    out_ << lines << std::flush;
+}
+
 void HostApp::Error(const std::string& message) {
     Say("error: " + message);
 }

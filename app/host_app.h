@@ -90,6 +90,8 @@ public:
     void SetMessageBoxDialog(MessageBoxDialog dialog) { dialog_ = std::move(dialog); }
     // Prints a line of the session (made safe for a terminal), and a command's error line.
     void Say(const std::string& utf8Line);
+    // Prints each line of a text (split at its line feeds) as Say does, all in one write.
+    void SayLines(const std::string& utf8Text);
     void Error(const std::string& message);
     // A windowed view's typing into an edit's widget (true when it typed); the type command uses it
     // before typing through the host's key messages itself.

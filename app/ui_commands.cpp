@@ -385,14 +385,7 @@ void HostApp::RegisterUiCommands() {
             Say("empty page");
             return;
         }
-        std::size_t start = 0;
-        while (start <= text.size()) {
-            std::size_t end = text.find('\n', start);
-            Say(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-            if (end == std::string::npos)
-                break;
-            start = end + 1;
-        }
+        SayLines(text);
     });
     Add("answer", "answer yes|no", "answer the next message box",
         [this](const std::vector<std::string>& args) {
