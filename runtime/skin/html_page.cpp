@@ -29,11 +29,11 @@ namespace {
 
 // Larger files are not pages the control shows.
 constexpr std::size_t kMaxPageBytes = 64u << 20;
-constexpr int kXmlOptions = XML_PARSE_NONET;
+constexpr int kXmlOptions = XML_PARSE_NONET | XML_PARSE_COMPACT;
 constexpr int kHtmlOptions =
     HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_RECOVER;
 // Texts parsed on their own report their faults (to a handler that counts them, not to the output).
-constexpr int kPieceOptions = HTML_PARSE_NONET | HTML_PARSE_RECOVER;
+constexpr int kPieceOptions = HTML_PARSE_NONET | HTML_PARSE_RECOVER | HTML_PARSE_COMPACT;
 
 std::once_flag librariesReady;
 xsltSecurityPrefsPtr securityPrefs = nullptr;
