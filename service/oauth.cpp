@@ -1,7 +1,9 @@
 #include "service/oauth.h"
 
 #include <openssl/evp.h>
+#include <openssl/core_names.h>
 #include <openssl/hmac.h>
+#include <openssl/params.h>
 
 #include <algorithm>
 #include <array>
@@ -273,6 +275,46 @@ std::string MakeNonce(unsigned counterValue, const std::string& salt) {
     return tavi::GetMD5(text);
 }
 
+namespace {
+
+// HMAC-SHA1 of the bytes under the key, into digest (room for EVP_MAX_MD_SIZE); its length. The MAC
+// is looked up once for the process, and each thread keeps one context set to SHA-1 that is keyed
+// afresh for each signature: the one-shot call looks the MAC and the digest up again, under the
+// library's lock, and makes and frees a context, every time.
+std::size_t HmacSha1(const char* key, std::size_t keyLength, const char* bytes, std::size_t length,
+                     unsigned char* digest) {
+    static EVP_MAC* const mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    struct Context {
+        EVP_MAC_CTX* ctx = nullptr;
+        Context() {
+            if (mac == nullptr)
+                return;
+            ctx = EVP_MAC_CTX_new(mac);
+            char digestName[] = "SHA1";
+            OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digestName, 0),
+                                   OSSL_PARAM_construct_end()};
+            if (ctx != nullptr && EVP_MAC_CTX_set_params(ctx, params) != 1) {
+                EVP_MAC_CTX_free(ctx);
+                ctx = nullptr;
+            }
+        }
+        ~Context() { EVP_MAC_CTX_free(ctx); }
+    };
+    thread_local Context context;
+    std::size_t written = 0;
+    if (context.ctx != nullptr &&
+        EVP_MAC_init(context.ctx, reinterpret_cast<const unsigned char*>(key), keyLength, nullptr) == 1 &&
+        EVP_MAC_update(context.ctx, reinterpret_cast<const unsigned char*>(bytes), length) == 1 &&
+        EVP_MAC_final(context.ctx, digest, &written, EVP_MAX_MD_SIZE) == 1)
+        return written;
+    unsigned int oneShot = EVP_MAX_MD_SIZE;
+    HMAC(EVP_sha1(), key, static_cast<int>(keyLength), reinterpret_cast<const unsigned char*>(bytes), length,
+         digest, &oneShot);
+    return oneShot;
+}
+
+} // namespace
+
 std::string ComputeSignature(OAuthParamMap& map, const OAuthSigner& signer, const std::string& methodPrefix,
                              const std::string& path, bool withToken, const std::string& timestamp,
                              const std::string& nonce, std::string* base) {
@@ -328,9 +370,7 @@ std::string ComputeSignature(OAuthParamMap& map, const OAuthSigner& signer, cons
                     signer.tokenSecret.size());
 
     unsigned char digest[EVP_MAX_MD_SIZE] = {};
-    unsigned int digestLength = sizeof(digest);
-    HMAC(EVP_sha1(), key, static_cast<int>(keyLength), reinterpret_cast<const unsigned char*>(baseString),
-         baseLength, digest, &digestLength);
+    std::size_t digestLength = HmacSha1(key, keyLength, baseString, baseLength, digest);
     if (base)
         base->assign(baseString, baseLength);
     return tavi::base64_encode(digest, digestLength);
