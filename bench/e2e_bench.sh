@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end timings of the host and the plug-in against the local microblog service (each build
-# against its own), for one or
-# more builds side by side in the same run (runs of the builds alternate, so that a machine busy
-# with other work weighs on all of them alike):
+# against its own), for one or more builds side by side in the same run (runs of the builds
+# alternate, so that a machine busy with other work weighs on all of them alike):
 #   start   tavi headless from its start to the printed timeline, less a bare start and stop of
-#           tavi (the same command line ending at once), median of the runs;
+#           tavi (the same command line ending at once) run just before it, median of the runs;
 #   reload  one reload of the timeline (the page's refresh link, the wait for the reply and the
 #           printed page), from a session of many reloads less one of none, per reload;
 #   memory  with --memory N, the resident size of tavi after N/10 and after N reloads.
@@ -77,11 +76,13 @@ timeline=(--exec show --exec wait --exec "when LabelUseThisAccount click LabelUs
           --exec "when MicroBlogListPanel page")
 reload=(--exec "follow 1" --exec wait --exec page)
 
-declare -A bare full none many
+declare -A bare ontop none many
 for ((run = 0; run < runs; run++)); do
     for i in "${!builds[@]}"; do
-        bare[$i]+="$(session "$i") "
-        full[$i]+="$(session "$i" "${timeline[@]}") "
+        b=$(session "$i")
+        f=$(session "$i" "${timeline[@]}")
+        bare[$i]+="$b "
+        ontop[$i]+="$((f - b)) "
     done
 done
 # The refresh link is the first link of the page.
@@ -98,12 +99,12 @@ done
 
 for i in "${!builds[@]}"; do
     b=$(tr ' ' '\n' <<<"${bare[$i]}" | grep . | median)
-    f=$(tr ' ' '\n' <<<"${full[$i]}" | grep . | median)
+    d=$(tr ' ' '\n' <<<"${ontop[$i]}" | grep . | median)
     n=$(tr ' ' '\n' <<<"${none[$i]}" | grep . | median)
     m=$(tr ' ' '\n' <<<"${many[$i]}" | grep . | median)
-    awk -v b="$b" -v f="$f" -v n="$n" -v m="$m" -v k="$reloads" -v build="${builds[$i]}" 'BEGIN {
+    awk -v b="$b" -v d="$d" -v n="$n" -v m="$m" -v k="$reloads" -v build="${builds[$i]}" 'BEGIN {
         printf "%s\n  bare start and stop %.1f ms\n  start to timeline   %.1f ms on top\n  one reload          %.1f ms\n",
-               build, b / 1e6, (f - b) / 1e6, (m - n) / k / 1e6 }'
+               build, b / 1e6, d / 1e6, (m - n) / k / 1e6 }'
 done
 
 # Resident memory over many reloads, fed through a pipe so that the size can be read between them.

@@ -185,10 +185,15 @@ private:
     bool NicknameTaken(std::string_view nickname, std::int64_t exceptUser);
     std::string FreeScreenName(std::string_view email);
     nlohmann::json UserJson(const UserRecord& user, std::int64_t viewer);
-    // The users a reply shows, each made once for the reply (a timeline names a few users many times).
-    using UserJsonCache = std::unordered_map<std::int64_t, nlohmann::json>;
+    // What one reply has read already: a timeline names the same few users and statuses many times,
+    // and each is read and made once for the reply.
+    struct ReplyCache {
+        std::unordered_map<std::int64_t, std::optional<UserRecord>> users;
+        std::unordered_map<std::int64_t, nlohmann::json> userJson;
+        std::unordered_map<std::int64_t, std::optional<StatusRow>> statuses;
+    };
     nlohmann::json StatusJson(const StatusRow& status, std::int64_t viewer, bool nest,
-                              UserJsonCache* users = nullptr);
+                              ReplyCache* cache = nullptr);
     nlohmann::json StatusArray(const std::vector<StatusRow>& statuses, std::int64_t viewer);
     std::int64_t Post(const UserRecord& me, std::string_view text, StatusKind kind, const StatusRow* parent,
                       std::string_view source);

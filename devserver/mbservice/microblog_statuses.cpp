@@ -151,7 +151,7 @@ nlohmann::json Microblog::UserJson(const UserRecord& user, std::int64_t viewer) 
 }
 
 nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewer, bool nest,
-                                     UserJsonCache* users) {
+                                     ReplyCache* cache) {
     auto count = [this, &status](StatusKind kind) {
         Statement query =
             db_.Prepare("SELECT COUNT(*) FROM statuses WHERE parent_id = ? AND kind = ? AND deleted = 0");
@@ -159,9 +159,25 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
         query.Step();
         return query.Int(0);
     };
+    auto user = [this, cache](std::int64_t id) {
+        if (cache == nullptr)
+            return LoadUser(id);
+        auto known = cache->users.find(id);
+        if (known == cache->users.end())
+            known = cache->users.emplace(id, LoadUser(id)).first;
+        return known->second;
+    };
+    auto statusById = [this, cache](std::int64_t id) {
+        if (cache == nullptr)
+            return LoadStatus(id);
+        auto known = cache->statuses.find(id);
+        if (known == cache->statuses.end())
+            known = cache->statuses.emplace(id, LoadStatus(id)).first;
+        return known->second;
+    };
     Statement favorite = db_.Prepare("SELECT 1 FROM favorites WHERE user_id = ? AND status_id = ?");
     favorite.Bind(1, viewer).Bind(2, status.id);
-    const auto author = LoadUser(status.userId);
+    const auto author = user(status.userId);
 
     nlohmann::json json{
         {"id", std::to_string(status.id)},
@@ -178,28 +194,28 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
         {"in_reply_to_screen_name", ""},
         {"in_reply_to_user_name", ""},
     };
-    if (author && users) {
-        auto known = users->find(author->id);
-        if (known == users->end())
-            known = users->emplace(author->id, UserJson(*author, viewer)).first;
+    if (author && cache) {
+        auto known = cache->userJson.find(author->id);
+        if (known == cache->userJson.end())
+            known = cache->userJson.emplace(author->id, UserJson(*author, viewer)).first;
         json["user"] = known->second;
     } else if (author) {
         json["user"] = UserJson(*author, viewer);
     }
 
-    const auto parent = status.parentId > 0 ? LoadStatus(status.parentId) : std::nullopt;
+    const auto parent = status.parentId > 0 ? statusById(status.parentId) : std::nullopt;
     if (parent) {
-        if (const auto parentAuthor = LoadUser(parent->userId)) {
+        if (const auto parentAuthor = user(parent->userId)) {
             json["in_reply_to_user_id"] = std::to_string(parentAuthor->id);
             json["in_reply_to_screen_name"] = parentAuthor->screenName;
             json["in_reply_to_user_name"] = parentAuthor->name;
         }
         if (nest && status.kind == StatusKind::Retweet)
-            json["retweeted_status"] = StatusJson(*parent, viewer, false, users);
+            json["retweeted_status"] = StatusJson(*parent, viewer, false, cache);
     }
-    const auto root = status.rootId > 0 ? LoadStatus(status.rootId) : std::nullopt;
+    const auto root = status.rootId > 0 ? statusById(status.rootId) : std::nullopt;
     if (root) {
-        const auto rootAuthor = LoadUser(root->userId);
+        const auto rootAuthor = user(root->userId);
         json["root_in_reply_to_status_id"] = std::to_string(root->id);
         json["root_in_reply_to_status_text"] = root->deleted ? std::string(kDeletedStatusText) : root->text;
         json["root_in_reply_to_user_id"] = rootAuthor ? std::to_string(rootAuthor->id) : std::string();
@@ -211,9 +227,9 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
 
 nlohmann::json Microblog::StatusArray(const std::vector<StatusRow>& statuses, std::int64_t viewer) {
     nlohmann::json array = nlohmann::json::array();
-    UserJsonCache users;
+    ReplyCache cache;
     for (const StatusRow& status : statuses)
-        array.push_back(StatusJson(status, viewer, true, &users));
+        array.push_back(StatusJson(status, viewer, true, &cache));
     return array;
 }
 

@@ -129,8 +129,9 @@ bool MessageQueue::Peek(MSG* msg, bool remove) {
 }
 
 bool MessageQueue::Wait(int timeoutMs) {
-    auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    // The clock is read only for a wait with a limit.
+    auto deadline = timeoutMs < 0 ? std::chrono::steady_clock::time_point()
+                                  : std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -160,8 +161,11 @@ bool MessageQueue::Get(MSG* msg, int timeoutMs) {
 }
 
 void MessageQueue::PollOnce(int timeoutMs) {
-    std::vector<pollfd> fds;
-    std::vector<int> ids;
+    // The lists are the queue's own, kept from one poll to the next (only the owner polls).
+    std::vector<pollfd>& fds = pollFds_;
+    std::vector<int>& ids = pollIds_;
+    fds.clear();
+    ids.clear();
     fds.push_back({wakeFd_, POLLIN, 0});
     for (auto& [id, watch] : watches_) {
         if (watch.pending || watch.events == 0)

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "host/win_thread.h"
 
@@ -73,6 +74,8 @@ private:
     int wakeFd_;
     std::map<int, Watch> watches_; // owner thread only
     int nextWatchId_ = 1;
+    std::vector<pollfd> pollFds_; // owner thread only
+    std::vector<int> pollIds_;    // owner thread only
 };
 
 } // namespace tavi::runtime
