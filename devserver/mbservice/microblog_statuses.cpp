@@ -152,13 +152,13 @@ nlohmann::json Microblog::UserJson(const UserRecord& user, std::int64_t viewer) 
 
 nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewer, bool nest,
                                      ReplyCache* cache) {
-    auto count = [this, &status](StatusKind kind) {
-        Statement query =
-            db_.Prepare("SELECT COUNT(*) FROM statuses WHERE parent_id = ? AND kind = ? AND deleted = 0");
-        query.Bind(1, status.id).Bind(2, kind == StatusKind::Retweet ? 1 : 2);
-        query.Step();
-        return query.Int(0);
-    };
+    // The status's counters and whether the viewer keeps it, in one query.
+    Statement tallies = db_.Prepare(
+        "SELECT (SELECT COUNT(*) FROM statuses WHERE parent_id = ?1 AND kind = 1 AND deleted = 0),"
+        " (SELECT COUNT(*) FROM statuses WHERE parent_id = ?1 AND kind = 2 AND deleted = 0),"
+        " EXISTS(SELECT 1 FROM favorites WHERE user_id = ?2 AND status_id = ?1)");
+    tallies.Bind(1, status.id).Bind(2, viewer);
+    tallies.Step();
     auto user = [this, cache](std::int64_t id) {
         if (cache == nullptr)
             return LoadUser(id);
@@ -175,8 +175,6 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
             known = cache->statuses.emplace(id, LoadStatus(id)).first;
         return known->second;
     };
-    Statement favorite = db_.Prepare("SELECT 1 FROM favorites WHERE user_id = ? AND status_id = ?");
-    favorite.Bind(1, viewer).Bind(2, status.id);
     const auto author = user(status.userId);
 
     nlohmann::json json{
@@ -184,11 +182,11 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
         {"created_at", FormatCreatedAt(status.createdAt)},
         {"text", status.deleted ? std::string(kDeletedStatusText) : status.text},
         {"source", status.source},
-        {"favorited", favorite.Step()},
+        {"favorited", tallies.Int(2) != 0},
         {"truncated", false},
         {"flag", FlagText(status.kind)},
-        {"retweet_count", count(StatusKind::Retweet)},
-        {"comments_count", count(StatusKind::Comment)},
+        {"retweet_count", tallies.Int(0)},
+        {"comments_count", tallies.Int(1)},
         {"in_reply_to_status_id", IdText(status.parentId)},
         {"in_reply_to_user_id", ""},
         {"in_reply_to_screen_name", ""},
