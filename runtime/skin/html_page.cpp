@@ -18,7 +18,6 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string_view>
 #include <unordered_map>
 
@@ -121,24 +120,30 @@ Stylesheet StylesheetCache::Compile(const std::string& path, std::string& error)
 
 bool ReadWhole(const std::string& path, std::string& bytes, bool& tooLarge) {
     tooLarge = false;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in)
         return false;
-    std::ostringstream collected;
+    // Read into a text of the file's size at once; a file that grows meanwhile is read on to its end.
+    std::streamoff size = in.tellg();
+    if (size < 0)
+        return false;
+    if (static_cast<std::size_t>(size) > kMaxPageBytes) {
+        tooLarge = true;
+        return true;
+    }
+    in.seekg(0);
+    bytes.resize(static_cast<std::size_t>(size));
+    in.read(bytes.data(), size);
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     char buffer[65536];
-    std::size_t total = 0;
     while (in.read(buffer, sizeof(buffer)) || in.gcount() > 0) {
-        total += static_cast<std::size_t>(in.gcount());
-        if (total > kMaxPageBytes) {
+        if (bytes.size() + static_cast<std::size_t>(in.gcount()) > kMaxPageBytes) {
             tooLarge = true;
             return true;
         }
-        collected.write(buffer, in.gcount());
+        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
     }
-    if (in.bad())
-        return false;
-    bytes = collected.str();
-    return true;
+    return !in.bad();
 }
 
 std::string FolderOf(const std::string& path) {
