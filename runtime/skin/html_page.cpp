@@ -381,6 +381,27 @@ std::string ResolveLink(const std::string& href, const std::string& base) {
     return resolved;
 }
 
+// What was found for each element name of a document, by the name's address: a parsed document
+// keeps one copy of each name, so a page of a few element names asks the table a few times only.
+template <typename Value>
+class ByNameAddress {
+public:
+    template <typename Find>
+    Value Get(const xmlChar* name, Find find) {
+        for (const auto& [address, value] : known_)
+            if (address == name)
+                return value;
+        Value value = find(name);
+        if (known_.size() < kKept)
+            known_.emplace_back(name, value);
+        return value;
+    }
+
+private:
+    static constexpr std::size_t kKept = 32;
+    std::vector<std::pair<const xmlChar*, Value>> known_;
+};
+
 // Whether an element has an attribute of the value, without regard to case; the value is read in
 // place when it is one text, as it is unless it holds entity references.
 bool HasAttributeValue(xmlNodePtr node, const char* name, const char* value) {
@@ -405,6 +426,7 @@ bool IsArticle(xmlNodePtr node, ElementRole role) {
 void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page,
                   const std::vector<xmlNodePtr>* unescaped = nullptr) {
     TextBuilder builder;
+    ByNameAddress<ElementRole> roles;
     std::size_t nextUnescaped = 0;
     struct Step {
         xmlNodePtr node;
@@ -432,7 +454,7 @@ void ReadDocument(xmlDocPtr doc, const std::string& base, HtmlPage& page,
         }
         if (node->type != XML_ELEMENT_NODE)
             continue;
-        ElementRole role = RoleOf(node->name);
+        ElementRole role = roles.Get(node->name, RoleOf);
         if (step.leaving) {
             if (role & kPreformatted)
                 --preDepth;
@@ -550,7 +572,7 @@ struct ElementShape {
 // keeps where they are when the page is written out and parsed again. A paragraph or a link holds
 // only phrases (the parser would close it where a block or another link starts), and only the head
 // and the body are in the document element. Anything else and the page is written out and parsed.
-const ElementShape* ShapeOf(xmlNodePtr element) {
+const ElementShape* ShapeOfName(const xmlChar* name) {
     static const std::unordered_map<std::string_view, ElementShape> kShapes = {
         {"html", {Holds::kHtml, false}},     {"head", {Holds::kHead, false}},
         {"title", {Holds::kText, false}},    {"style", {Holds::kText, false}},
@@ -561,9 +583,9 @@ const ElementShape* ShapeOf(xmlNodePtr element) {
         {"em", {Holds::kPhrases, true}},     {"strong", {Holds::kPhrases, true}},
         {"small", {Holds::kPhrases, true}},  {"a", {Holds::kNoLinks, true}},
         {"img", {Holds::kNothing, true}},    {"br", {Holds::kNothing, true}}};
-    if (element->ns != nullptr || element->name == nullptr)
+    if (name == nullptr)
         return nullptr;
-    auto found = kShapes.find(reinterpret_cast<const char*>(element->name));
+    auto found = kShapes.find(reinterpret_cast<const char*>(name));
     return found == kShapes.end() ? nullptr : &found->second;
 }
 
@@ -644,6 +666,7 @@ bool SurveyTransformedPage(xmlDocPtr result, std::vector<xmlNodePtr>& unescaped)
         bool inParagraphOrLink;
     };
     std::vector<Place> pending;
+    ByNameAddress<const ElementShape*> shapes;
     for (xmlNodePtr child = result->last; child; child = child->prev)
         pending.push_back(Place{child, nullptr, false});
     while (!pending.empty()) {
@@ -676,7 +699,8 @@ bool SurveyTransformedPage(xmlDocPtr result, std::vector<xmlNodePtr>& unescaped)
             continue;
         }
         case XML_ELEMENT_NODE: {
-            const ElementShape* shape = ShapeOf(node);
+            // An element in a namespace is none of HTML's.
+            const ElementShape* shape = node->ns ? nullptr : shapes.Get(node->name, ShapeOfName);
             if (shape == nullptr || !ElementFits(node, *shape, place.parent))
                 return false;
             bool inParagraphOrLink = place.inParagraphOrLink ||
