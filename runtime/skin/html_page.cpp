@@ -821,7 +821,7 @@ std::string PagePathFromUrl(const std::string& url, const std::string& base) {
     return FolderOf(base) + url;
 }
 
-PageLoad LoadPage(const std::string& path, HtmlPage& page, std::string& error) {
+PageLoad LoadPage(const std::string& path, HtmlPage& page, std::string& error, PageReading reading) {
     InitPageLibraries();
     std::string bytes;
     bool tooLarge = false;
@@ -886,9 +886,9 @@ PageLoad LoadPage(const std::string& path, HtmlPage& page, std::string& error) {
         error = "the stylesheet " + stylePath + " failed on the page";
         return PageLoad::kStyleFailed;
     }
-    if (ReadTransformedPage(parts.result, path, page))
+    if (reading == PageReading::kFromTreeWhereSame && ReadTransformedPage(parts.result, path, page))
         return PageLoad::kLoaded;
-    // The page's text marked to go out unescaped did not parse into the pieces expected: the result
+    // Otherwise (a page of another shape, or unescaped text that is not well-formed HTML) the result
     // is written out and read again as the HTML page a browser would get.
     page = HtmlPage{};
     int length = 0;

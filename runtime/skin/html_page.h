@@ -31,8 +31,13 @@ enum class PageLoad {
 // network). Safe to call more than once, from any thread.
 void InitPageLibraries();
 
-// Loads a local page. `location` is the page's file path; `error` says what went wrong.
-PageLoad LoadPage(const std::string& path, HtmlPage& page, std::string& error);
+// How a page its stylesheet made is read: from the stylesheet's tree where that gives what the page
+// written out and parsed again gives (the usual way), or always written out and parsed again.
+enum class PageReading { kFromTreeWhereSame, kWrittenOut };
+
+// Loads a local page. `path` is the page's file path; `error` says what went wrong.
+PageLoad LoadPage(const std::string& path, HtmlPage& page, std::string& error,
+                  PageReading reading = PageReading::kFromTreeWhereSame);
 
 // The file path a page address names: an absolute path, a file: URL (percent-decoded) or a path
 // relative to `base` (a file path); empty for other schemes.
