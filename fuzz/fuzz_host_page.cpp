@@ -35,18 +35,28 @@ std::string Attribute(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out.push_back(c);
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out.push_back(c);
         }
     }
     return out;
 }
 
 bool SamePage(const tavi::runtime::HtmlPage& a, const tavi::runtime::HtmlPage& b) {
-    if (a.title != b.title || a.text != b.text || a.readable != b.readable || a.links.size() != b.links.size())
+    if (a.title != b.title || a.text != b.text || a.readable != b.readable ||
+        a.links.size() != b.links.size())
         return false;
     for (std::size_t i = 0; i < a.links.size(); ++i)
         if (a.links[i].url != b.links[i].url || a.links[i].text != b.links[i].text ||
@@ -73,8 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string root = split == std::string::npos ? std::string() : input.substr(split + 1);
     std::string page = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
                        "<?xml-stylesheet type=\"text/xsl\" href=\"page.xsl\"?><feed>"
-                       "<post id=\"7\" author=\"甲\" text=\"" + Attribute(text) + "\" root=\"" + Attribute(root) +
-                       "\"" + (odd ? " odd=\"1\"" : "") + "/><post id=\"8\" author=\"乙\" text=\"plain\" root=\"\"/></feed>";
+                       "<post id=\"7\" author=\"甲\" text=\"" +
+                       Attribute(text) + "\" root=\"" + Attribute(root) + "\"" + (odd ? " odd=\"1\"" : "") +
+                       "/><post id=\"8\" author=\"乙\" text=\"plain\" root=\"\"/></feed>";
     const std::string path = folder + "/page.xml";
     std::ofstream(path, std::ios::binary | std::ios::trunc) << page;
 

@@ -1,7 +1,7 @@
 #include "service/oauth.h"
 
-#include <openssl/evp.h>
 #include <openssl/core_names.h>
+#include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/params.h>
 

@@ -245,16 +245,26 @@ enum ElementRole : unsigned {
 
 ElementRole RoleOf(const xmlChar* name) {
     static const std::unordered_map<std::string_view, unsigned> kRoles = {
-        {"address", kBlock}, {"article", kBlock | kArticle}, {"aside", kBlock}, {"blockquote", kBlock},
-        {"dd", kBlock},      {"div", kBlock},      {"dl", kBlock},       {"dt", kBlock},
-        {"footer", kBlock},  {"form", kBlock},     {"h1", kBlock},       {"h2", kBlock},
-        {"h3", kBlock},      {"h4", kBlock},       {"h5", kBlock},       {"h6", kBlock},
-        {"header", kBlock},  {"hr", kBlock},       {"li", kBlock},       {"main", kBlock},
-        {"nav", kBlock},     {"ol", kBlock},       {"p", kBlock},        {"pre", kBlock | kPreformatted},
-        {"section", kBlock}, {"table", kBlock},    {"tr", kBlock},       {"ul", kBlock},
-        {"body", kBlock},    {"html", kBlock},     {"head", kSkipped},   {"script", kSkipped},
-        {"style", kSkipped}, {"noscript", kSkipped}, {"template", kSkipped}, {"br", kBreak},
-        {"img", kImage},     {"a", kLink},         {"title", kTitle}};
+        {"address", kBlock},    {"article", kBlock | kArticle},
+        {"aside", kBlock},      {"blockquote", kBlock},
+        {"dd", kBlock},         {"div", kBlock},
+        {"dl", kBlock},         {"dt", kBlock},
+        {"footer", kBlock},     {"form", kBlock},
+        {"h1", kBlock},         {"h2", kBlock},
+        {"h3", kBlock},         {"h4", kBlock},
+        {"h5", kBlock},         {"h6", kBlock},
+        {"header", kBlock},     {"hr", kBlock},
+        {"li", kBlock},         {"main", kBlock},
+        {"nav", kBlock},        {"ol", kBlock},
+        {"p", kBlock},          {"pre", kBlock | kPreformatted},
+        {"section", kBlock},    {"table", kBlock},
+        {"tr", kBlock},         {"ul", kBlock},
+        {"body", kBlock},       {"html", kBlock},
+        {"head", kSkipped},     {"script", kSkipped},
+        {"style", kSkipped},    {"noscript", kSkipped},
+        {"template", kSkipped}, {"br", kBreak},
+        {"img", kImage},        {"a", kLink},
+        {"title", kTitle}};
     // Element names are ASCII and compared without regard to case; no known one is longer.
     char lower[16];
     std::size_t length = 0;
@@ -383,11 +393,9 @@ std::string ResolveLink(const std::string& href, const std::string& base) {
 
 // What was found for each element name of a document, by the name's address: a parsed document
 // keeps one copy of each name, so a page of a few element names asks the table a few times only.
-template <typename Value>
-class ByNameAddress {
+template <typename Value> class ByNameAddress {
 public:
-    template <typename Find>
-    Value Get(const xmlChar* name, Find find) {
+    template <typename Find> Value Get(const xmlChar* name, Find find) {
         for (const auto& [address, value] : known_)
             if (address == name)
                 return value;
@@ -555,12 +563,12 @@ PageLoad ParseHtml(const std::string& html, const char* encoding, const std::str
 // What an element of a transformed page may hold for the page to be read from the tree as it stands.
 enum class Holds {
     kNothing,
-    kText,     // text only
-    kHtml,     // the head and the body
-    kHead,     // the title, meta data and style
-    kFlow,     // blocks, phrases and text
-    kPhrases,  // phrases and text
-    kNoLinks,  // phrases other than links, and text
+    kText,    // text only
+    kHtml,    // the head and the body
+    kHead,    // the title, meta data and style
+    kFlow,    // blocks, phrases and text
+    kPhrases, // phrases and text
+    kNoLinks, // phrases other than links, and text
 };
 
 struct ElementShape {
@@ -574,15 +582,15 @@ struct ElementShape {
 // and the body are in the document element. Anything else and the page is written out and parsed.
 const ElementShape* ShapeOfName(const xmlChar* name) {
     static const std::unordered_map<std::string_view, ElementShape> kShapes = {
-        {"html", {Holds::kHtml, false}},     {"head", {Holds::kHead, false}},
-        {"title", {Holds::kText, false}},    {"style", {Holds::kText, false}},
-        {"meta", {Holds::kNothing, false}},  {"link", {Holds::kNothing, false}},
-        {"body", {Holds::kFlow, false}},     {"div", {Holds::kFlow, false}},
-        {"p", {Holds::kPhrases, false}},     {"span", {Holds::kPhrases, true}},
-        {"b", {Holds::kPhrases, true}},      {"i", {Holds::kPhrases, true}},
-        {"em", {Holds::kPhrases, true}},     {"strong", {Holds::kPhrases, true}},
-        {"small", {Holds::kPhrases, true}},  {"a", {Holds::kNoLinks, true}},
-        {"img", {Holds::kNothing, true}},    {"br", {Holds::kNothing, true}}};
+        {"html", {Holds::kHtml, false}},    {"head", {Holds::kHead, false}},
+        {"title", {Holds::kText, false}},   {"style", {Holds::kText, false}},
+        {"meta", {Holds::kNothing, false}}, {"link", {Holds::kNothing, false}},
+        {"body", {Holds::kFlow, false}},    {"div", {Holds::kFlow, false}},
+        {"p", {Holds::kPhrases, false}},    {"span", {Holds::kPhrases, true}},
+        {"b", {Holds::kPhrases, true}},     {"i", {Holds::kPhrases, true}},
+        {"em", {Holds::kPhrases, true}},    {"strong", {Holds::kPhrases, true}},
+        {"small", {Holds::kPhrases, true}}, {"a", {Holds::kNoLinks, true}},
+        {"img", {Holds::kNothing, true}},   {"br", {Holds::kNothing, true}}};
     if (name == nullptr)
         return nullptr;
     auto found = kShapes.find(reinterpret_cast<const char*>(name));

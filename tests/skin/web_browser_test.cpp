@@ -219,25 +219,28 @@ TEST_F(WebBrowser, AStylesheetCannotWriteFiles) {
 TEST_F(WebBrowser, UnescapedTextReadsAsTheWrittenPageAndAnEditedStylesheetApplies) {
     testenv::ScratchDir scratch("tavi-unescaped");
     auto writeStyle = [&](const std::string& title) {
-        testenv::WriteFile(scratch.path() + "/s.xsl",
-                           "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                           "<xsl:output method=\"html\"/><xsl:template match=\"/feed\"><html><head><title>" +
-                               title +
-                               "</title></head><body><xsl:for-each select=\"post\"><div class=\"text\">"
-                               "<xsl:value-of select=\"@text\" disable-output-escaping=\"yes\"/></div>"
-                               "</xsl:for-each><p><a href=\"{@home}\">home</a> end</p></body></html></xsl:template>"
-                               "</xsl:stylesheet>");
+        testenv::WriteFile(
+            scratch.path() + "/s.xsl",
+            "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+            "<xsl:output method=\"html\"/><xsl:template match=\"/feed\"><html><head><title>" +
+                title +
+                "</title></head><body><xsl:for-each select=\"post\"><div class=\"text\">"
+                "<xsl:value-of select=\"@text\" disable-output-escaping=\"yes\"/></div>"
+                "</xsl:for-each><p><a href=\"{@home}\">home</a> end</p></body></html></xsl:template>"
+                "</xsl:stylesheet>");
     };
     auto writePage = [&](const std::string& name, const std::string& home, const std::string& posts) {
-        testenv::WriteFile(scratch.path() + "/" + name,
-                           "<?xml version=\"1.0\"?><?xml-stylesheet type=\"text/xsl\" href=\"s.xsl\"?><feed home=\"" +
-                               home + "\">" + posts + "</feed>");
+        testenv::WriteFile(
+            scratch.path() + "/" + name,
+            "<?xml version=\"1.0\"?><?xml-stylesheet type=\"text/xsl\" href=\"s.xsl\"?><feed home=\"" + home +
+                "\">" + posts + "</feed>");
     };
     writeStyle("One");
     writePage("fine.xml", "http://x/home",
               "<post text=\"a &lt;a href=&quot;http://x/中 文&quot;&gt;链接&lt;/a&gt; &amp;amp;b\"/>"
               "<post text=\"c &lt;i&gt;d&lt;/i&gt;\"/>");
-    writePage("reaching.xml", "http://x/home", "<post text=\"x&lt;/div&gt;after &lt;b&gt;open\"/><post text=\"y\"/>");
+    writePage("reaching.xml", "http://x/home",
+              "<post text=\"x&lt;/div&gt;after &lt;b&gt;open\"/><post text=\"y\"/>");
     writePage("address.xml", "http://x/主页 1", "<post text=\"z\"/>");
 
     ASSERT_TRUE(browser->Navigate2(scratch.path() + "/fine.xml")) << browser->GetLastError();
@@ -246,7 +249,8 @@ TEST_F(WebBrowser, UnescapedTextReadsAsTheWrittenPageAndAnEditedStylesheetApplie
     EXPECT_EQ(Urls(), (std::vector<std::string>{"http://x/中 文", "http://x/home"}))
         << "markup in a text is taken as it stands";
     ASSERT_TRUE(browser->Navigate2(scratch.path() + "/reaching.xml")) << browser->GetLastError();
-    EXPECT_EQ(browser->GetReadableText(), "x\nafter open\ny\nhome [1] end") << "the end tag closes the text's block";
+    EXPECT_EQ(browser->GetReadableText(), "x\nafter open\ny\nhome [1] end")
+        << "the end tag closes the text's block";
     ASSERT_TRUE(browser->Navigate2(scratch.path() + "/address.xml")) << browser->GetLastError();
     EXPECT_EQ(Urls(), (std::vector<std::string>{"http://x/%E4%B8%BB%E9%A1%B5%201"}))
         << "an address the stylesheet makes is written out escaped";
