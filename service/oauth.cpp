@@ -277,14 +277,14 @@ std::string MakeNonce(unsigned counterValue, const std::string& salt) {
 
 namespace {
 
-// HMAC-SHA1 of the bytes under the key, into digest (room for EVP_MAX_MD_SIZE); its length. The MAC
-// is looked up once for the process, and each thread keeps one context set to SHA-1 that is keyed
-// afresh for each signature: the one-shot call looks the MAC and the digest up again, under the
-// library's lock, and makes and frees a context, every time.
+// HMAC-SHA1 of the bytes under the key, into digest (room for EVP_MAX_MD_SIZE); its length. Each
+// thread looks the MAC up once and keeps one context set to SHA-1, keyed afresh for each signature:
+// the one-shot call looks the MAC and the digest up again, under the library's lock, and makes and
+// frees a context, every time. Both are freed when the thread ends.
 std::size_t HmacSha1(const char* key, std::size_t keyLength, const char* bytes, std::size_t length,
                      unsigned char* digest) {
-    static EVP_MAC* const mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
     struct Context {
+        EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
         EVP_MAC_CTX* ctx = nullptr;
         Context() {
             if (mac == nullptr)
@@ -298,7 +298,12 @@ std::size_t HmacSha1(const char* key, std::size_t keyLength, const char* bytes, 
                 ctx = nullptr;
             }
         }
-        ~Context() { EVP_MAC_CTX_free(ctx); }
+        ~Context() {
+            EVP_MAC_CTX_free(ctx);
+            EVP_MAC_free(mac);
+        }
+        Context(const Context&) = delete;
+        Context& operator=(const Context&) = delete;
     };
     thread_local Context context;
     std::size_t written = 0;
