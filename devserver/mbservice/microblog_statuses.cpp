@@ -39,6 +39,15 @@ std::optional<ApiReply> CheckStatusText(std::string_view text) {
     return std::nullopt;
 }
 
+// What a reply keeps for the id, made the first time it is asked for.
+template <typename Kept, typename Make>
+const typename Kept::mapped_type& Remembered(Kept& kept, std::int64_t id, Make make) {
+    auto found = kept.find(id);
+    if (found == kept.end())
+        found = kept.emplace(id, make()).first;
+    return found->second;
+}
+
 } // namespace
 
 std::optional<Microblog::StatusRow> Microblog::LoadStatus(std::int64_t id) {
@@ -160,20 +169,10 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
     tallies.Bind(1, status.id).Bind(2, viewer);
     tallies.Step();
     auto user = [this, cache](std::int64_t id) {
-        if (cache == nullptr)
-            return LoadUser(id);
-        auto known = cache->users.find(id);
-        if (known == cache->users.end())
-            known = cache->users.emplace(id, LoadUser(id)).first;
-        return known->second;
+        return cache ? Remembered(cache->users, id, [&] { return LoadUser(id); }) : LoadUser(id);
     };
     auto statusById = [this, cache](std::int64_t id) {
-        if (cache == nullptr)
-            return LoadStatus(id);
-        auto known = cache->statuses.find(id);
-        if (known == cache->statuses.end())
-            known = cache->statuses.emplace(id, LoadStatus(id)).first;
-        return known->second;
+        return cache ? Remembered(cache->statuses, id, [&] { return LoadStatus(id); }) : LoadStatus(id);
     };
     const auto author = user(status.userId);
 
@@ -193,10 +192,7 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
         {"in_reply_to_user_name", ""},
     };
     if (author && cache) {
-        auto known = cache->userJson.find(author->id);
-        if (known == cache->userJson.end())
-            known = cache->userJson.emplace(author->id, UserJson(*author, viewer)).first;
-        json["user"] = known->second;
+        json["user"] = Remembered(cache->userJson, author->id, [&] { return UserJson(*author, viewer); });
     } else if (author) {
         json["user"] = UserJson(*author, viewer);
     }
