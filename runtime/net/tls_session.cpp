@@ -53,6 +53,14 @@ SSL_CTX* MakeContext(const std::string& authorityFile) {
         SSL_CTX_free(context);
         return nullptr;
     }
+    // libcrypto decodes a certificate's extensions the first time a verification needs them and
+    // afterwards reads them without taking the certificate's lock. Two handshakes verifying against
+    // the same authority at once would race on that first decoding, so every trusted certificate
+    // is decoded here, while the context is still this thread's alone.
+    STACK_OF(X509_OBJECT)* trusted = X509_STORE_get0_objects(SSL_CTX_get_cert_store(context));
+    for (int i = 0; i < sk_X509_OBJECT_num(trusted); ++i)
+        if (X509* certificate = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(trusted, i)))
+            X509_check_purpose(certificate, -1, 0);
     return context;
 }
 

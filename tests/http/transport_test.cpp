@@ -20,6 +20,15 @@ using microblog::HttpClientLimits;
 
 const tavi::ProxyCfg kNoProxy;
 
+// A client that gave up leaves its worker to finish on its own. The program waits for every worker
+// before it ends: one still freeing its TLS session while the exit tears libcrypto down would race.
+class WorkersEndBeforeExit : public testing::Environment {
+public:
+    void TearDown() override { microblog::WaitHttpExchangesEnded(); }
+};
+testing::Environment* const kWorkersEndBeforeExit =
+    testing::AddGlobalTestEnvironment(new WorkersEndBeforeExit);
+
 std::string Pattern(std::size_t n) {
     std::string text(n, ' ');
     for (std::size_t i = 0; i < n; ++i)
