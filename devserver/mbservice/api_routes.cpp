@@ -108,6 +108,10 @@ void SendJson(httplib::Response& res, const httplib::Request& req, ApiReply repl
     if (reply.status != 200 && reply.body.is_object() && reply.body.contains("error"))
         reply.body["request"] = req.path;
     res.status = reply.status;
+    if (!reply.text.empty()) {
+        res.set_content(reply.text, "application/json; charset=utf-8");
+        return;
+    }
     res.set_content(reply.body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
                     "application/json; charset=utf-8");
 }

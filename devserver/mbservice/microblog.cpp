@@ -367,14 +367,16 @@ ApiReply Microblog::UpdateProfile(const UserRecord& me, std::string_view nicknam
 
 ApiReply Microblog::VerifyCredentials(const UserRecord& me) {
     std::lock_guard<std::recursive_mutex> hold(dataLock_);
-    nlohmann::json user = UserJson(me, me.id);
+    std::string status;
     Statement latest = db_.Prepare("SELECT MAX(id) FROM statuses WHERE user_id = ? AND deleted = 0");
     latest.Bind(1, me.id);
     if (latest.Step() && !latest.IsNull(0)) {
-        if (const auto status = LoadStatus(latest.Int(0)))
-            user["status"] = StatusJson(*status, me.id, false);
+        if (const auto row = LoadStatus(latest.Int(0)))
+            WriteStatus(status, *row, me.id, false);
     }
-    return ApiReply{200, std::move(user)};
+    std::string text;
+    WriteUser(text, me, me.id, status);
+    return ApiReply::Written(std::move(text));
 }
 
 } // namespace mbservice

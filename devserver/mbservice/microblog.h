@@ -81,8 +81,18 @@ struct PictureRecord {
 
 // One answer of the REST interface.
 struct ApiReply {
+    ApiReply(int status, nlohmann::json body) : status(status), body(std::move(body)) {}
+    // A reply whose body is JSON text already written (the replies with many statuses, where
+    // building the tree first would cost most of the request); sent as it stands.
+    static ApiReply Written(std::string text) {
+        ApiReply reply(200, nullptr);
+        reply.text = std::move(text);
+        return reply;
+    }
+
     int status = 200;
     nlohmann::json body;
+    std::string text; // when not empty, sent instead of body
 };
 ApiReply ErrorReply(int status, std::string_view text);
 
@@ -189,12 +199,17 @@ private:
     // and each is read and made once for the reply.
     struct ReplyCache {
         std::unordered_map<std::int64_t, std::optional<UserRecord>> users;
-        std::unordered_map<std::int64_t, nlohmann::json> userJson;
+        std::unordered_map<std::int64_t, std::string> userText;
         std::unordered_map<std::int64_t, std::optional<StatusRow>> statuses;
     };
-    nlohmann::json StatusJson(const StatusRow& status, std::int64_t viewer, bool nest,
-                              ReplyCache* cache = nullptr);
-    nlohmann::json StatusArray(const std::vector<StatusRow>& statuses, std::int64_t viewer);
+    // The JSON of a user (with its latest status's JSON when given) and of a status, written as
+    // text: the same bytes the library's tree would give.
+    void WriteUser(std::string& out, const UserRecord& user, std::int64_t viewer,
+                   std::string_view status = {});
+    void WriteStatus(std::string& out, const StatusRow& status, std::int64_t viewer, bool nest,
+                     ReplyCache* cache = nullptr);
+    ApiReply StatusReply(const StatusRow& status, std::int64_t viewer);
+    std::string StatusArrayText(const std::vector<StatusRow>& statuses, std::int64_t viewer);
     std::int64_t Post(const UserRecord& me, std::string_view text, StatusKind kind, const StatusRow* parent,
                       std::string_view source);
 

@@ -1,6 +1,7 @@
 // Statuses, favourites and reminder counters of the microblog, and the JSON the service answers with.
 #include <algorithm>
 
+#include "devserver/mbservice/json_text.h"
 #include "devserver/mbservice/microblog.h"
 #include "devserver/mbservice/text_codec.h"
 
@@ -131,7 +132,8 @@ void Microblog::AddFavorite(std::int64_t userId, std::int64_t statusId) {
         .Run();
 }
 
-nlohmann::json Microblog::UserJson(const UserRecord& user, std::int64_t viewer) {
+void Microblog::WriteUser(std::string& out, const UserRecord& user, std::int64_t viewer,
+                          std::string_view status) {
     auto count = [this](const char* sql, std::int64_t id) {
         Statement query = db_.Prepare(sql);
         query.Bind(1, id);
@@ -140,27 +142,36 @@ nlohmann::json Microblog::UserJson(const UserRecord& user, std::int64_t viewer) 
     };
     Statement following = db_.Prepare("SELECT 1 FROM follows WHERE follower = ? AND followee = ?");
     following.Bind(1, viewer).Bind(2, user.id);
-    return nlohmann::json{
-        {"id", std::to_string(user.id)},
-        {"screen_name", user.screenName},
-        {"name", user.name},
-        {"location", user.location},
-        {"description", user.description},
-        {"gender", user.gender},
-        {"url", urls_.WebRoot() + "/" + user.screenName},
-        {"profile_image_url", urls_.origin + "/avatar/" + std::to_string(user.id) + ".svg"},
-        {"followers_count", count("SELECT COUNT(*) FROM follows WHERE followee = ?", user.id)},
-        {"friends_count", count("SELECT COUNT(*) FROM follows WHERE follower = ?", user.id)},
-        {"statuses_count", count("SELECT COUNT(*) FROM statuses WHERE user_id = ? AND deleted = 0", user.id)},
-        {"favourites_count", count("SELECT COUNT(*) FROM favorites WHERE user_id = ?", user.id)},
-        {"created_at", FormatCreatedAt(user.createdAt)},
-        {"following", viewer != user.id && following.Step()},
-        {"verified", false},
-    };
+    JsonObjectText json;
+    json.String("id", std::to_string(user.id));
+    json.String("screen_name", user.screenName);
+    json.String("name", user.name);
+    json.String("location", user.location);
+    json.String("description", user.description);
+    json.String("gender", user.gender);
+    json.String("url", urls_.WebRoot() + "/" + user.screenName);
+    json.String("profile_image_url", urls_.origin + "/avatar/" + std::to_string(user.id) + ".svg");
+    json.Integer("followers_count", count("SELECT COUNT(*) FROM follows WHERE followee = ?", user.id));
+    json.Integer("friends_count", count("SELECT COUNT(*) FROM follows WHERE follower = ?", user.id));
+    json.Integer("statuses_count",
+                 count("SELECT COUNT(*) FROM statuses WHERE user_id = ? AND deleted = 0", user.id));
+    json.Integer("favourites_count", count("SELECT COUNT(*) FROM favorites WHERE user_id = ?", user.id));
+    json.String("created_at", FormatCreatedAt(user.createdAt));
+    json.Boolean("following", viewer != user.id && following.Step());
+    json.Boolean("verified", false);
+    if (!status.empty())
+        json.Json("status", status);
+    json.AppendTo(out);
 }
 
-nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewer, bool nest,
-                                     ReplyCache* cache) {
+nlohmann::json Microblog::UserJson(const UserRecord& user, std::int64_t viewer) {
+    std::string text;
+    WriteUser(text, user, viewer);
+    return nlohmann::json::parse(text);
+}
+
+void Microblog::WriteStatus(std::string& out, const StatusRow& status, std::int64_t viewer, bool nest,
+                            ReplyCache* cache) {
     // The status's counters and whether the viewer keeps it, in one query.
     Statement tallies = db_.Prepare(
         "SELECT (SELECT COUNT(*) FROM statuses WHERE parent_id = ?1 AND kind = 1 AND deleted = 0),"
@@ -176,55 +187,76 @@ nlohmann::json Microblog::StatusJson(const StatusRow& status, std::int64_t viewe
     };
     const auto author = user(status.userId);
 
-    nlohmann::json json{
-        {"id", std::to_string(status.id)},
-        {"created_at", FormatCreatedAt(status.createdAt)},
-        {"text", status.deleted ? std::string(kDeletedStatusText) : status.text},
-        {"source", status.source},
-        {"favorited", tallies.Int(2) != 0},
-        {"truncated", false},
-        {"flag", FlagText(status.kind)},
-        {"retweet_count", tallies.Int(0)},
-        {"comments_count", tallies.Int(1)},
-        {"in_reply_to_status_id", IdText(status.parentId)},
-        {"in_reply_to_user_id", ""},
-        {"in_reply_to_screen_name", ""},
-        {"in_reply_to_user_name", ""},
-    };
+    JsonObjectText json;
+    json.String("id", std::to_string(status.id));
+    json.String("created_at", FormatCreatedAt(status.createdAt));
+    json.String("text",
+                status.deleted ? std::string_view(kDeletedStatusText) : std::string_view(status.text));
+    json.String("source", status.source);
+    json.Boolean("favorited", tallies.Int(2) != 0);
+    json.Boolean("truncated", false);
+    json.String("flag", FlagText(status.kind));
+    json.Integer("retweet_count", tallies.Int(0));
+    json.Integer("comments_count", tallies.Int(1));
+    json.String("in_reply_to_status_id", IdText(status.parentId));
+    json.String("in_reply_to_user_id", "");
+    json.String("in_reply_to_screen_name", "");
+    json.String("in_reply_to_user_name", "");
     if (author && cache) {
-        json["user"] = Remembered(cache->userJson, author->id, [&] { return UserJson(*author, viewer); });
+        json.Json("user", Remembered(cache->userText, author->id, [&] {
+                      std::string text;
+                      WriteUser(text, *author, viewer);
+                      return text;
+                  }));
     } else if (author) {
-        json["user"] = UserJson(*author, viewer);
+        std::string text;
+        WriteUser(text, *author, viewer);
+        json.Json("user", text);
     }
 
     const auto parent = status.parentId > 0 ? statusById(status.parentId) : std::nullopt;
     if (parent) {
         if (const auto parentAuthor = user(parent->userId)) {
-            json["in_reply_to_user_id"] = std::to_string(parentAuthor->id);
-            json["in_reply_to_screen_name"] = parentAuthor->screenName;
-            json["in_reply_to_user_name"] = parentAuthor->name;
+            json.String("in_reply_to_user_id", std::to_string(parentAuthor->id));
+            json.String("in_reply_to_screen_name", parentAuthor->screenName);
+            json.String("in_reply_to_user_name", parentAuthor->name);
         }
-        if (nest && status.kind == StatusKind::Retweet)
-            json["retweeted_status"] = StatusJson(*parent, viewer, false, cache);
+        if (nest && status.kind == StatusKind::Retweet) {
+            std::string text;
+            WriteStatus(text, *parent, viewer, false, cache);
+            json.Json("retweeted_status", text);
+        }
     }
     const auto root = status.rootId > 0 ? statusById(status.rootId) : std::nullopt;
     if (root) {
         const auto rootAuthor = user(root->userId);
-        json["root_in_reply_to_status_id"] = std::to_string(root->id);
-        json["root_in_reply_to_status_text"] = root->deleted ? std::string(kDeletedStatusText) : root->text;
-        json["root_in_reply_to_user_id"] = rootAuthor ? std::to_string(rootAuthor->id) : std::string();
-        json["root_in_reply_to_user_name"] = rootAuthor ? rootAuthor->name : std::string();
-        json["root_in_reply_to_screen_name"] = rootAuthor ? rootAuthor->screenName : std::string();
+        json.String("root_in_reply_to_status_id", std::to_string(root->id));
+        json.String("root_in_reply_to_status_text",
+                    root->deleted ? std::string_view(kDeletedStatusText) : std::string_view(root->text));
+        json.String("root_in_reply_to_user_id", rootAuthor ? std::to_string(rootAuthor->id) : std::string());
+        json.String("root_in_reply_to_user_name", rootAuthor ? rootAuthor->name : std::string());
+        json.String("root_in_reply_to_screen_name", rootAuthor ? rootAuthor->screenName : std::string());
     }
-    return json;
+    json.AppendTo(out);
 }
 
-nlohmann::json Microblog::StatusArray(const std::vector<StatusRow>& statuses, std::int64_t viewer) {
-    nlohmann::json array = nlohmann::json::array();
+ApiReply Microblog::StatusReply(const StatusRow& status, std::int64_t viewer) {
+    std::string text;
+    WriteStatus(text, status, viewer, true);
+    return ApiReply::Written(std::move(text));
+}
+
+std::string Microblog::StatusArrayText(const std::vector<StatusRow>& statuses, std::int64_t viewer) {
+    std::string text = "[";
+    text.reserve(statuses.size() * 1024);
     ReplyCache cache;
-    for (const StatusRow& status : statuses)
-        array.push_back(StatusJson(status, viewer, true, &cache));
-    return array;
+    for (const StatusRow& status : statuses) {
+        if (text.size() > 1)
+            text.push_back(',');
+        WriteStatus(text, status, viewer, true, &cache);
+    }
+    text.push_back(']');
+    return text;
 }
 
 ApiReply Microblog::HomeTimeline(const UserRecord& me, int count, std::int64_t sinceId, std::int64_t maxId) {
@@ -240,7 +272,7 @@ ApiReply Microblog::HomeTimeline(const UserRecord& me, int count, std::int64_t s
         .Bind(1, NewestStatusId())
         .Bind(2, me.id)
         .Run();
-    return ApiReply{200, StatusArray(rows, me.id)};
+    return ApiReply::Written(StatusArrayText(rows, me.id));
 }
 
 ApiReply Microblog::Mentions(const UserRecord& me, int count, std::int64_t sinceId, std::int64_t maxId) {
@@ -261,7 +293,7 @@ ApiReply Microblog::Mentions(const UserRecord& me, int count, std::int64_t since
         .Bind(1, NewestStatusId())
         .Bind(2, me.id)
         .Run();
-    return ApiReply{200, StatusArray(rows, me.id)};
+    return ApiReply::Written(StatusArrayText(rows, me.id));
 }
 
 ApiReply Microblog::Update(const UserRecord& me, std::string_view text, std::string_view source) {
@@ -269,7 +301,7 @@ ApiReply Microblog::Update(const UserRecord& me, std::string_view text, std::str
         return *problem;
     std::lock_guard<std::recursive_mutex> hold(dataLock_);
     const std::int64_t id = Post(me, text, StatusKind::Original, nullptr, source);
-    return ApiReply{200, StatusJson(*LoadStatus(id), me.id, true)};
+    return StatusReply(*LoadStatus(id), me.id);
 }
 
 ApiReply Microblog::Retweet(const UserRecord& me, std::int64_t id, std::string_view text, bool alsoComment,
@@ -293,7 +325,7 @@ ApiReply Microblog::Retweet(const UserRecord& me, std::int64_t id, std::string_v
             Post(me, text, StatusKind::Comment, &*root, source);
     }
     transaction.Commit();
-    return ApiReply{200, StatusJson(*LoadStatus(retweetId), me.id, true)};
+    return StatusReply(*LoadStatus(retweetId), me.id);
 }
 
 ApiReply Microblog::Reply(const UserRecord& me, std::int64_t id, std::string_view text, bool alsoRetweet,
@@ -313,7 +345,7 @@ ApiReply Microblog::Reply(const UserRecord& me, std::int64_t id, std::string_vie
             Post(me, text, StatusKind::Comment, &*root, source);
     }
     transaction.Commit();
-    return ApiReply{200, StatusJson(*LoadStatus(commentId), me.id, true)};
+    return StatusReply(*LoadStatus(commentId), me.id);
 }
 
 ApiReply Microblog::Destroy(const UserRecord& me, std::int64_t id) {
@@ -323,9 +355,10 @@ ApiReply Microblog::Destroy(const UserRecord& me, std::int64_t id) {
         return ErrorReply(404, kStatusNotFound);
     if (status->userId != me.id)
         return ErrorReply(403, kNotYourStatus);
-    nlohmann::json json = StatusJson(*status, me.id, true);
+    // The reply shows the status as it was before it went.
+    ApiReply reply = StatusReply(*status, me.id);
     db_.Prepare("UPDATE statuses SET deleted = 1 WHERE id = ?").Bind(1, id).Run();
-    return ApiReply{200, std::move(json)};
+    return reply;
 }
 
 ApiReply Microblog::CreateFavorite(const UserRecord& me, std::int64_t id) {
@@ -340,7 +373,7 @@ ApiReply Microblog::CreateFavorite(const UserRecord& me, std::int64_t id) {
         .Run();
     if (db_.Changes() == 0)
         return ErrorReply(403, kAlreadyFavorite);
-    return ApiReply{200, StatusJson(*status, me.id, true)};
+    return StatusReply(*status, me.id);
 }
 
 ApiReply Microblog::DestroyFavorite(const UserRecord& me, std::int64_t id) {
@@ -351,7 +384,7 @@ ApiReply Microblog::DestroyFavorite(const UserRecord& me, std::int64_t id) {
     db_.Prepare("DELETE FROM favorites WHERE user_id = ? AND status_id = ?").Bind(1, me.id).Bind(2, id).Run();
     if (db_.Changes() == 0)
         return ErrorReply(403, kNotFavorite);
-    return ApiReply{200, StatusJson(*status, me.id, true)};
+    return StatusReply(*status, me.id);
 }
 
 ApiReply Microblog::Reminds(const UserRecord& me) {
@@ -409,10 +442,10 @@ std::optional<nlohmann::json> Microblog::PublicProfile(std::string_view screenNa
     favorites.Bind(1, user.id);
 
     return nlohmann::json{{"user", UserJson(user, 0)},
-                          {"mine", StatusArray(LoadStatuses(mine), 0)},
-                          {"replies", StatusArray(LoadStatuses(mentions), 0)},
-                          {"reply", StatusArray(LoadStatuses(comments), 0)},
-                          {"favorites", StatusArray(LoadStatuses(favorites), 0)}};
+                          {"mine", nlohmann::json::parse(StatusArrayText(LoadStatuses(mine), 0))},
+                          {"replies", nlohmann::json::parse(StatusArrayText(LoadStatuses(mentions), 0))},
+                          {"reply", nlohmann::json::parse(StatusArrayText(LoadStatuses(comments), 0))},
+                          {"favorites", nlohmann::json::parse(StatusArrayText(LoadStatuses(favorites), 0))}};
 }
 
 } // namespace mbservice

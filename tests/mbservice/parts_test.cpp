@@ -1,10 +1,11 @@
-// Rules of the service checked in-process: nicknames, creation times, form decoding, and the
-// liboauth base string and signature against the test's own signer.
+// Rules of the service checked in-process: nicknames, creation times, form decoding, the JSON
+// written as text, and the liboauth base string and signature against the test's own signer.
 #include <cstdio>
 #include <ctime>
 #include <thread>
 
 #include "devserver/mbservice/activity.h"
+#include "devserver/mbservice/json_text.h"
 #include "devserver/mbservice/microblog.h"
 #include "devserver/mbservice/oauth_verifier.h"
 #include "devserver/mbservice/text_codec.h"
@@ -79,6 +80,38 @@ TEST(MbserviceActivityThreadTest, StopsFromAnyThreadBeforeOrAfterItsStartAndTwic
         signalled.join();
         again.join();
     }
+}
+
+// The timelines are written as text, the other replies by the JSON library: both must give the
+// same bytes for any status text, broken UTF-8 included.
+TEST(MbserviceJsonTextTest, WritesTheBytesTheJsonLibraryWrites) {
+    std::string everyAscii;
+    for (int c = 0; c < 0x80; ++c)
+        everyAscii.push_back(static_cast<char>(c));
+    const std::string texts[] = {"",
+                                 everyAscii,
+                                 "中文 😀 \xe2\x80\xa8 \xc2\x85",
+                                 "bad \xff\xfe \xc3\x28 \xed\xa0\x80 end",
+                                 "cut \xf0\x9f\x98",
+                                 "\xc0\xaf overlong"};
+    for (const std::string& text : texts) {
+        std::string written;
+        mbservice::AppendJsonString(written, text);
+        EXPECT_EQ(written,
+                  nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+
+    mbservice::JsonObjectText object;
+    object.String("text", "first");
+    object.Integer("count", -3);
+    object.Json("user", R"({"id":"7"})");
+    object.Boolean("favorited", true);
+    object.String("text", "set again");
+    std::string written;
+    object.AppendTo(written);
+    const nlohmann::json expected{
+        {"text", "set again"}, {"count", -3}, {"user", {{"id", "7"}}}, {"favorited", true}};
+    EXPECT_EQ(written, expected.dump());
 }
 
 TEST(MbserviceFormTextTest, DecodesPairsAndRefusesBrokenEscapes) {
