@@ -10,14 +10,35 @@
 namespace tavi::runtime {
 namespace {
 
-// Statement that finalizes itself.
+// A compiled statement. One from the store's kept statements (taken by its SQL text, compiled the
+// first time) goes back to them reset and unbound when done with; any other is finalized.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) {
-        if (db == nullptr || sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+    Statement(sqlite3* db, const char* sql, UserStore::KeptStatements* kept = nullptr)
+        : kept_(kept), sql_(sql) {
+        if (kept_ != nullptr) {
+            auto found = kept_->find(sql_);
+            if (found != kept_->end()) {
+                stmt_ = found->second;
+                kept_->erase(found);
+                return;
+            }
+        }
+        if (db == nullptr || sqlite3_prepare_v3(db, sql, -1, kept_ ? SQLITE_PREPARE_PERSISTENT : 0, &stmt_,
+                                                nullptr) != SQLITE_OK)
             stmt_ = nullptr;
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    ~Statement() {
+        if (stmt_ == nullptr)
+            return;
+        if (kept_ != nullptr && kept_->count(sql_) == 0) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+            kept_->emplace(sql_, stmt_);
+            return;
+        }
+        sqlite3_finalize(stmt_);
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
     explicit operator bool() const { return stmt_ != nullptr; }
@@ -27,6 +48,8 @@ public:
     }
 
 private:
+    UserStore::KeptStatements* kept_;
+    std::string_view sql_;
     sqlite3_stmt* stmt_ = nullptr;
 };
 
@@ -77,12 +100,19 @@ bool PrepareDatabaseFile(const std::string& path) {
 UserStore::UserStore(std::string databasePath) : path_(std::move(databasePath)) {}
 
 UserStore::~UserStore() {
+    for (auto& [sql, stmt] : kept_)
+        sqlite3_finalize(stmt);
     if (db_)
         sqlite3_close(db_);
 }
 
 bool UserStore::Exec(const char* sql) {
     return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool UserStore::Run(const char* sql) {
+    Statement statement(db_, sql, &kept_);
+    return statement && sqlite3_step(statement.get()) == SQLITE_DONE;
 }
 
 bool UserStore::Open() {
@@ -130,7 +160,7 @@ bool UserStore::Has(const std::string& name, const std::string& account) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!Open())
         return false;
-    Statement query(db_, "SELECT 1 FROM user_data_sets WHERE name = ?1 AND account = ?2");
+    Statement query(db_, "SELECT 1 FROM user_data_sets WHERE name = ?1 AND account = ?2", &kept_);
     if (!query)
         return false;
     query.Text(1, name);
@@ -144,7 +174,8 @@ bool UserStore::Load(const std::string& name, const std::string& account, Proper
 }
 
 bool UserStore::LoadLocked(const std::string& name, const std::string& account, Property& data) {
-    Statement query(db_, "SELECT key, value FROM user_data WHERE name = ?1 AND account = ?2 ORDER BY key");
+    Statement query(db_, "SELECT key, value FROM user_data WHERE name = ?1 AND account = ?2 ORDER BY key",
+                    &kept_);
     if (!query)
         return false;
     query.Text(1, name);
@@ -162,14 +193,15 @@ bool UserStore::LoadLocked(const std::string& name, const std::string& account, 
 bool UserStore::Save(const std::string& name, const std::string& account, const Property& data,
                      const SavedCallback& saved) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!Open() || !Exec("BEGIN IMMEDIATE"))
+    if (!Open() || !Run("BEGIN IMMEDIATE"))
         return false;
     Property previous;
     bool ok = LoadLocked(name, account, previous);
     {
-        Statement clear(db_, "DELETE FROM user_data WHERE name = ?1 AND account = ?2");
-        Statement mark(db_, "INSERT OR IGNORE INTO user_data_sets (name, account) VALUES (?1, ?2)");
-        Statement insert(db_, "INSERT INTO user_data (name, account, key, value) VALUES (?1, ?2, ?3, ?4)");
+        Statement clear(db_, "DELETE FROM user_data WHERE name = ?1 AND account = ?2", &kept_);
+        Statement mark(db_, "INSERT OR IGNORE INTO user_data_sets (name, account) VALUES (?1, ?2)", &kept_);
+        Statement insert(db_, "INSERT INTO user_data (name, account, key, value) VALUES (?1, ?2, ?3, ?4)",
+                         &kept_);
         ok = ok && clear && mark && insert;
         if (ok) {
             clear.Text(1, name);
@@ -188,8 +220,8 @@ bool UserStore::Save(const std::string& name, const std::string& account, const 
             ok = sqlite3_step(insert.get()) == SQLITE_DONE;
         }
     }
-    if (!ok || !Exec("COMMIT")) {
-        Exec("ROLLBACK");
+    if (!ok || !Run("COMMIT")) {
+        Run("ROLLBACK");
         return false;
     }
     if (saved)
@@ -201,7 +233,7 @@ std::optional<std::uint32_t> UserStore::GetTimeTag(const std::string& account, c
     std::lock_guard<std::mutex> lock(mutex_);
     if (!Open())
         return std::nullopt;
-    Statement query(db_, "SELECT value FROM time_tags WHERE account = ?1 AND name = ?2");
+    Statement query(db_, "SELECT value FROM time_tags WHERE account = ?1 AND name = ?2", &kept_);
     if (!query)
         return std::nullopt;
     query.Text(1, account);
@@ -215,8 +247,10 @@ bool UserStore::SetTimeTag(const std::string& account, const std::string& name, 
     std::lock_guard<std::mutex> lock(mutex_);
     if (!Open())
         return false;
-    Statement upsert(db_, "INSERT INTO time_tags (account, name, value) VALUES (?1, ?2, ?3)"
-                          " ON CONFLICT (account, name) DO UPDATE SET value = excluded.value");
+    Statement upsert(db_,
+                     "INSERT INTO time_tags (account, name, value) VALUES (?1, ?2, ?3)"
+                     " ON CONFLICT (account, name) DO UPDATE SET value = excluded.value",
+                     &kept_);
     if (!upsert)
         return false;
     upsert.Text(1, account);

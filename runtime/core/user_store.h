@@ -8,10 +8,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "host/marshal.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace tavi::runtime {
 
@@ -37,14 +40,20 @@ public:
 
     const std::string& GetPath() const { return path_; }
 
+    // Compiled statements kept between calls, by their SQL text; used under the store's lock.
+    using KeptStatements = std::unordered_map<std::string_view, sqlite3_stmt*>;
+
 private:
     bool Open();
     bool Exec(const char* sql);
+    // Runs a statement that returns no rows, compiled once.
+    bool Run(const char* sql);
     bool LoadLocked(const std::string& name, const std::string& account, Property& data);
 
     std::mutex mutex_;
     std::string path_;
     sqlite3* db_ = nullptr;
+    KeptStatements kept_;
 };
 
 // Makes the folder, or finds it, readable by its owner alone: created 0700, and a folder that
