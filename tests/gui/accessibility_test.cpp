@@ -16,11 +16,42 @@
 
 #include "tests/e2e/harness.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define TAVI_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAVI_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef TAVI_LEAK_CHECKED
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 
 using e2e::AppFolder;
 using e2e::MbService;
 using e2e::TaviSession;
+
+// What the AT-SPI client library allocates while this test reads through it is left out of the
+// leak check of the test program (the client under test, tavi, is still checked in full): once in
+// a while the library loses a few bytes of its own, through GLib's allocator, whose stack ends in
+// GLib and so cannot be suppressed by the library's name.
+class AtspiAllocationsUnchecked {
+public:
+    AtspiAllocationsUnchecked() {
+#ifdef TAVI_LEAK_CHECKED
+        __lsan_disable();
+#endif
+    }
+    ~AtspiAllocationsUnchecked() {
+#ifdef TAVI_LEAK_CHECKED
+        __lsan_enable();
+#endif
+    }
+    AtspiAllocationsUnchecked(const AtspiAllocationsUnchecked&) = delete;
+    AtspiAllocationsUnchecked& operator=(const AtspiAllocationsUnchecked&) = delete;
+};
 
 // One node of the tree as a screen reader announces it.
 struct Node {
@@ -82,7 +113,8 @@ std::vector<Node> ReadTree(AtspiAccessible* app) {
 std::string Show(const std::vector<Node>& nodes) {
     std::ostringstream out;
     for (const Node& node : nodes)
-        out << std::string(static_cast<std::size_t>(node.depth) * 2, ' ') << node.role << " \"" << node.name << "\"\n";
+        out << std::string(static_cast<std::size_t>(node.depth) * 2, ' ') << node.role << " \"" << node.name
+            << "\"\n";
     return out.str();
 }
 
@@ -105,7 +137,8 @@ std::vector<std::string> Nameless(const std::vector<Node>& nodes) {
             layout = -1;
         if (node.role == "filler" && node.name == "GtkFixed")
             layout = node.depth;
-        if (layout >= 0 && (node.role == "push button" || node.role == "check box" || node.role == "text" ||
+        if (layout >= 0 &&
+            (node.role == "push button" || node.role == "check box" || node.role == "text" ||
              node.role == "image" || node.role == "panel") &&
             (node.name.empty() || node.name.rfind("Gtk", 0) == 0))
             nameless.push_back(node.role + " \"" + node.name + "\"");
@@ -128,7 +161,11 @@ TEST(Accessibility, ScreenReaderFindsTheControlsByNameAndRoleAndThePageStatusesB
     const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     if (bus == nullptr || *bus == '\0')
         GTEST_SKIP() << "no session bus to find the accessibility bus on: run under dbus-run-session";
-    int init = atspi_init();
+    int init = 0;
+    {
+        AtspiAllocationsUnchecked unchecked;
+        init = atspi_init();
+    }
     if (init > 1)
         GTEST_SKIP() << "the accessibility bus is not reachable (atspi_init gave " << init << ")";
     // The toolkit's accessibility stays on for the client whatever the calling shell chose.
@@ -151,10 +188,14 @@ TEST(Accessibility, ScreenReaderFindsTheControlsByNameAndRoleAndThePageStatusesB
     // The settings form, open beside the main window, has the edits and the check boxes.
     session.Run("settings");
 
-    AtspiAccessible* client = FindApplication(session.Pid(), 10000);
-    ASSERT_NE(client, nullptr) << "tavi is not on the accessibility bus";
-    std::vector<Node> tree = ReadTree(client);
-    g_object_unref(client);
+    std::vector<Node> tree;
+    {
+        AtspiAllocationsUnchecked unchecked;
+        AtspiAccessible* client = FindApplication(session.Pid(), 10000);
+        ASSERT_NE(client, nullptr) << "tavi is not on the accessibility bus";
+        tree = ReadTree(client);
+        g_object_unref(client);
+    }
     std::string shown = Show(tree);
 
     EXPECT_TRUE(Has(tree, "frame", "Tavi - demo@velmora.com")) << shown;
