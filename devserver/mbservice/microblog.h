@@ -82,8 +82,8 @@ struct PictureRecord {
 // One answer of the REST interface.
 struct ApiReply {
     ApiReply(int status, nlohmann::json body) : status(status), body(std::move(body)) {}
-    // A reply whose body is JSON text already written (the replies with many statuses, where
-    // building the tree first would cost most of the request); sent as it stands.
+    // A reply whose body is JSON text already written (the status and user replies, where building
+    // a tree first cost most of a timeline request); sent as it stands.
     static ApiReply Written(std::string text) {
         ApiReply reply(200, nullptr);
         reply.text = std::move(text);
