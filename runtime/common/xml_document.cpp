@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -127,6 +128,17 @@ bool NeedsRepair(const std::string& text) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t n = text.size();
     for (std::size_t i = 0; i < n; ++i) {
+        // Eight printable ASCII bytes at a time: none has its top bit set or is below 0x20.
+        while (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes + i, sizeof(word));
+            constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+            if (((word | (word - 0x2020202020202020ULL)) & kHigh) != 0)
+                break;
+            i += 8;
+        }
+        if (i >= n)
+            break;
         unsigned char kind = kKinds[bytes[i]];
         if (kind == 0)
             continue;

@@ -100,4 +100,21 @@ TEST_F(XmlDocument, TextNodesAndSaveFailures) {
     EXPECT_FALSE(doc.SaveFile(""));
 }
 
+TEST_F(XmlDocument, ControlByteAnywhereInALongPlainTextIsRepaired) {
+    // The plain-text check reads whole words of printable bytes: a control byte at any offset,
+    // at a word's start, inside it or in the tail after the last whole word, must still be found.
+    tavi::CXmlNode* root = doc.InsertEndChild("r");
+    for (std::size_t at = 0; at < 21; ++at) {
+        std::string text(21, 'a');
+        text[at] = '\x1f';
+        ASSERT_TRUE(doc.SetNodeText(root, text));
+        ASSERT_TRUE(doc.SetNodeAttribute(root, "v", text));
+        std::string saved;
+        ASSERT_TRUE(doc.SaveToString(saved));
+        XmlErrors errors;
+        EXPECT_TRUE(ParseXml(saved, errors)) << at;
+        EXPECT_EQ(errors.count, 0) << at << ": " << errors.first;
+    }
+}
+
 } // namespace
