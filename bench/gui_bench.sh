@@ -113,7 +113,7 @@ for ((run = 0; run < runs; run++)); do
 done
 
 # The last session stays: F5 in its main window, one reload at a time.
-window=$(xdotool search --sync --name '^Tavi - demo@velmora.com$' | head -n 1)
+window=$(xdotool search --sync --onlyvisible --name '^Tavi - demo@velmora.com$' | head -n 1)
 xdotool windowfocus --sync "$window"
 reload_times=""
 rss50=""

@@ -32,12 +32,14 @@ std::string LinkNumber(const std::string& links, const std::string& prefix) {
     return std::regex_search(links, match, line) ? match[2].str() : std::string();
 }
 
-// Real input through the X server (xdotool), to the window whose title matches the pattern.
+// Real input through the X server (xdotool), to the window whose title matches the pattern. The
+// toolkit names a window before it maps it, and focusing a window that is not yet shown is an X
+// error that ends xdotool: the search waits for a shown one.
 bool HasXdotool() {
     return std::system("command -v xdotool >/dev/null 2>&1") == 0;
 }
 bool PressIn(const std::string& titlePattern, const std::string& actions) {
-    std::string command = "xdotool search --sync --name '" + titlePattern + "' windowfocus --sync " + actions;
+    std::string command = "xdotool search --sync --onlyvisible --name '" + titlePattern + "' windowfocus --sync " + actions;
     return std::system(command.c_str()) == 0;
 }
 constexpr const char* kMainWindow = "^Tavi - demo@velmora.com$";
