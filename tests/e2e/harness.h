@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -143,10 +144,14 @@ public:
     // Closes the input and waits (bounded) for the process to end by itself: what it printed on
     // the way, with its exit status in *status.
     std::string Finish(int boundMs, int* status) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
         CloseInput();
         std::string rest = ReadToEnd(boundMs);
+        // One bound for both waits: output that ends early leaves the rest for the exit.
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         int raw = 0;
-        if (pid_ > 0 && WaitExit(boundMs, raw)) {
+        if (pid_ > 0 && WaitExit(std::max<int>(0, static_cast<int>(left.count())), raw)) {
             pid_ = -1;
             close(output_);
             output_ = -1;
@@ -280,8 +285,8 @@ public:
         EXPECT_EQ(testenv::RunCommand("cp -r " + std::string(TAVI_APP_DIR) + "/. " + dir_.path()), 0);
         std::string root = service.ApiRoot();
         testenv::WriteFile(dir_.path() + "/plugin/microblog/deploy.ini",
-                           "api_root=" + root + "\nweb_root=" + root + "web\npicture_prefix=" + root + "p/\n" +
-                               (caFile.empty() ? std::string() : "ca_file=" + caFile + "\n"));
+                           "api_root=" + root + "\nweb_root=" + root + "web\npicture_prefix=" + root +
+                               "p/\n" + (caFile.empty() ? std::string() : "ca_file=" + caFile + "\n"));
     }
     const std::string& path() const { return dir_.path(); }
 
@@ -364,10 +369,11 @@ public:
 
 private:
     static std::vector<std::string> Command(const AppFolder& app, const std::string& account,
-                                            const std::string& password, const std::vector<std::string>& options) {
+                                            const std::string& password,
+                                            const std::vector<std::string>& options) {
         // Without a password the windowed host asks for it in its sign-in window.
-        std::vector<std::string> argv = {std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(), "--user",
-                                         account};
+        std::vector<std::string> argv = {std::string(TAVI_BIN_DIR) + "/tavi", "--app-dir", app.path(),
+                                         "--user", account};
         if (!password.empty())
             argv.insert(argv.end(), {"--password", password});
         argv.insert(argv.end(), options.begin(), options.end());

@@ -39,7 +39,8 @@ bool HasXdotool() {
     return std::system("command -v xdotool >/dev/null 2>&1") == 0;
 }
 bool PressIn(const std::string& titlePattern, const std::string& actions) {
-    std::string command = "xdotool search --sync --onlyvisible --name '" + titlePattern + "' windowfocus --sync " + actions;
+    std::string command =
+        "xdotool search --sync --onlyvisible --name '" + titlePattern + "' windowfocus --sync " + actions;
     return std::system(command.c_str()) == 0;
 }
 constexpr const char* kMainWindow = "^Tavi - demo@velmora.com$";
