@@ -239,8 +239,22 @@ TEST_F(WindowedHost, ToolbarCountKeysAndWebLinksWorkAsAPersonExpects) {
     session_->Run("close MicroBlogPublishForm");
 
     // The title bar's menu (F10) holds the plug-in's settings item (the first), chosen with Enter.
-    ASSERT_TRUE(PressIn(kMainWindow, "key F10 sleep 1 key Return"));
-    EXPECT_TRUE(Eventually(*session_, "wait\nwindows", "form MicroBlogConfigForm visible=1"));
+    // (A menu slower than the second between the keys lets Enter reach the page, whose focused
+    // retweet action opens its form instead: that form is closed and both keys come again.)
+    bool settingsOpened = false;
+    for (int i = 0; i < 3 && !settingsOpened; ++i) {
+        ASSERT_TRUE(PressIn(kMainWindow, "key F10 sleep 1 key Return"));
+        for (int look = 0; look < 50 && !settingsOpened; ++look) {
+            std::string windows = session_->Run("wait\nwindows");
+            settingsOpened = windows.find("form MicroBlogConfigForm visible=1") != std::string::npos;
+            if (!settingsOpened && windows.find("form MicroBlogPublishForm visible=1") != std::string::npos)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!settingsOpened)
+            session_->Run("close MicroBlogPublishForm");
+    }
+    EXPECT_TRUE(settingsOpened) << "F10 and Enter never opened the settings form";
     session_->Run("close MicroBlogConfigForm");
 
     // A web address in a status goes to the desktop's browser, and only there.
