@@ -2,10 +2,10 @@
 // socket thread against libcurl's easy interface with a new handle per request, and against the
 // floor, a plain blocking socket that writes the same request and reads the whole reply into one
 // buffer, in the same run, against the same server; the same plain exchange on a new thread per
-// request shows what the thread per exchange costs by itself. The same GET over HTTPS (a full TLS handshake
-// per request, the server's certificate verified against an authority file) compares HttpClient
-// with libcurl. The server runs on a CPU of its own; each client runs on another one (HttpClient's
-// worker threads inherit the benchmark thread's CPU).
+// request shows what the thread per exchange costs by itself. The same GET over HTTPS (a full TLS
+// handshake per request, the server's certificate verified against an authority file) compares
+// HttpClient with libcurl. The server runs on a CPU of its own; each client runs on another one
+// (HttpClient's worker threads inherit the benchmark thread's CPU).
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
@@ -351,11 +351,11 @@ void BM_RawSocketOnNewThread_Get100K(benchmark::State& state) {
         bool ok = false;
         std::thread([&] {
             bool got = RawSocketGet(target.address, target.request, reply);
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                ok = got;
-                done = true;
-            }
+            // Notified under the lock: once the caller sees the end, this thread no longer touches
+            // the condition, which goes with the function after the last request.
+            std::lock_guard<std::mutex> lock(mutex);
+            ok = got;
+            done = true;
             ended.notify_all();
         }).detach();
         std::unique_lock<std::mutex> lock(mutex);
